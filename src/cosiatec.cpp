@@ -1,0 +1,284 @@
+// COSIATEC without rebuilding: SIA runs once, and the MTPs of the remaining Points are
+// the full MTPs with every origin pair that touches a covered Point filtered out. Each
+// iteration costs one pass over the surviving pairs (shrinking quadratically) plus the
+// exact evaluation of the few candidates whose ratio bound can still beat the best.
+#include "cosiatec.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+
+#include "sia.hpp"
+#include "siatec.hpp"
+
+namespace motivra::sia {
+
+namespace {
+
+// Counts the remaining Points inside a box: one sorted tick run per distinct pitch.
+class BoxCounter {
+public:
+    void rebuild(std::span<const Point> points, std::span<const std::uint8_t> alive) {
+        m_pitches.clear();
+        m_offsets.clear();
+        m_ticks.clear();
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> by_pitch;  // (pitch, tick)
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            if (alive[i]) by_pitch.emplace_back(points[i].pitch, points[i].tick);
+        }
+        std::sort(by_pitch.begin(), by_pitch.end());
+        for (std::size_t i = 0; i < by_pitch.size(); ++i) {
+            if (i == 0 || by_pitch[i].first != by_pitch[i - 1].first) {
+                m_pitches.push_back(by_pitch[i].first);
+                m_offsets.push_back(i);
+            }
+            m_ticks.push_back(by_pitch[i].second);
+        }
+        m_offsets.push_back(by_pitch.size());
+    }
+
+    [[nodiscard]] std::size_t count(std::uint32_t tmin, std::uint32_t tmax, std::uint32_t pmin,
+                                    std::uint32_t pmax) const {
+        std::size_t total = 0;
+        const auto lo = std::lower_bound(m_pitches.begin(), m_pitches.end(), pmin) - m_pitches.begin();
+        for (auto r = static_cast<std::size_t>(lo); r < m_pitches.size() && m_pitches[r] <= pmax; ++r) {
+            const auto first = m_ticks.begin() + static_cast<std::ptrdiff_t>(m_offsets[r]);
+            const auto last = m_ticks.begin() + static_cast<std::ptrdiff_t>(m_offsets[r + 1]);
+            total += static_cast<std::size_t>(std::upper_bound(first, last, tmax) - std::lower_bound(first, last, tmin));
+        }
+        return total;
+    }
+
+private:
+    std::vector<std::uint32_t> m_pitches;
+    std::vector<std::size_t> m_offsets;
+    std::vector<std::uint32_t> m_ticks;
+};
+
+// p (t + 1) / (p + t): the best ratio a p-Point pattern with t translators can reach.
+// It grows with both p and t, so bounds on them bound the ratio.
+double ratio_bound(std::size_t p, std::size_t t) {
+    return static_cast<double>(p) * static_cast<double>(t + 1) / static_cast<double>(p + t);
+}
+
+struct Candidate {
+    SortKey key;
+    std::vector<Vector> translators;
+};
+
+class Compressor {
+public:
+    Compressor(std::span<const Point> dataset, bool restrict_dpitch_zero)
+        : m_table(sia_table(dataset, restrict_dpitch_zero, true)),
+          m_index(m_table.points),
+          m_alive(m_table.points.size(), 1),
+          m_remaining(m_table.points.size()),
+          m_end(m_table.offsets.begin() + 1, m_table.offsets.end()),
+          m_cached_size(m_table.size(), 0),
+          m_cached_t(m_table.size(), 0),
+          m_stamp(m_table.points.size(), 0) {
+        if (m_table.restrict_dpitch_zero) {
+            m_row_alive.resize(m_table.row_offsets.size() - 1);
+            for (std::size_t r = 0; r + 1 < m_table.row_offsets.size(); ++r) {
+                m_row_alive[r] = m_table.row_offsets[r + 1] - m_table.row_offsets[r];
+            }
+        }
+    }
+
+    std::vector<Tec> run() {
+        std::vector<Tec> result;
+        bool first = true;
+        while (m_remaining > 0) {
+            if (!first) refresh();
+            first = false;
+            m_boxes.rebuild(m_table.points, m_alive);
+            const std::optional<std::size_t> chosen = choose();
+            if (!chosen) break;
+            Candidate& best = *m_best;
+            const auto pattern = live(*chosen);
+            std::vector<Point> points;
+            points.reserve(pattern.size());
+            for (std::uint32_t i : pattern) points.push_back(m_table.points[i]);
+            cover(pattern, best.translators);
+            result.emplace_back(std::move(points), std::move(best.translators));
+        }
+        for (std::size_t i = 0; i < m_alive.size(); ++i) {
+            if (m_alive[i]) result.emplace_back(std::vector<Point>{m_table.points[i]}, std::vector<Vector>{});
+        }
+        return result;
+    }
+
+private:
+    [[nodiscard]] std::span<const std::uint32_t> live(std::size_t k) const noexcept {
+        return {m_table.origins.data() + m_table.offsets[k], m_end[k] - m_table.offsets[k]};
+    }
+    [[nodiscard]] bool alive_at(Point p) const noexcept {
+        const std::uint32_t i = m_index.find(p);
+        return i != npos32 && m_alive[i];
+    }
+
+    // Drops from every origin list the pairs whose origin or image is covered; the
+    // survivors keep their ascending order, so each list stays an MTP of what remains.
+    void refresh() {
+        for (std::size_t k = 0; k < m_table.size(); ++k) {
+            const std::size_t begin = m_table.offsets[k];
+            if (m_end[k] - begin < 2) continue;
+            std::size_t out = begin;
+            for (std::size_t e = begin; e < m_end[k]; ++e) {
+                const std::uint32_t o = m_table.origins[e], t = m_table.targets[e];
+                if (m_alive[o] && m_alive[t]) {
+                    m_table.origins[out] = o;
+                    m_table.targets[out] = t;
+                    ++out;
+                }
+            }
+            m_end[k] = out;
+        }
+    }
+
+    // An upper bound of the translator count of the k-th candidate.
+    [[nodiscard]] std::size_t translator_bound(std::size_t k) const {
+        const auto pattern = live(k);
+        if (m_cached_size[k] == pattern.size()) return m_cached_t[k];  // same pattern, fewer Points
+        const Vector w = m_table.points[pattern[1]] - m_table.points[pattern[0]];
+        if (!m_table.restrict_dpitch_zero || w.dpitch == 0) {
+            const std::uint32_t at = m_table.find(w);
+            if (at != npos32) return live(at).size() - 1;
+        }
+        if (m_table.restrict_dpitch_zero) return m_row_alive[m_table.row_of[pattern[0]]] - 1;
+        return m_remaining - 1;
+    }
+
+    // The exact key of candidate k, or nothing when it provably ranks below `floor`.
+    std::optional<Candidate> evaluate(std::size_t k, double floor) {
+        const auto pattern = live(k);
+        const std::size_t m = pattern.size();
+        Candidate c;
+        const auto candidates = translator_candidates(m_table, pattern, [&](std::uint32_t at) { return live(at); });
+        collect_translators(m_table, pattern, candidates, [&](Point p) { return alive_at(p); }, c.translators,
+                            m_table.restrict_dpitch_zero);
+        const std::size_t t = c.translators.size();
+        m_cached_size[k] = m;
+        m_cached_t[k] = t;
+        if (t == 0 || ratio_bound(m, t) < floor) return std::nullopt;
+
+        // Covered Points, counted once each.
+        if (++m_epoch == 0) {
+            std::fill(m_stamp.begin(), m_stamp.end(), 0);
+            m_epoch = 1;
+        }
+        std::size_t covered = 0;
+        for (std::uint32_t i : pattern) {
+            m_stamp[i] = m_epoch;
+            ++covered;
+        }
+        for (const Vector& v : c.translators) {
+            for (std::uint32_t i : pattern) {
+                const std::uint32_t at = m_index.find(m_table.points[i] + v);
+                if (m_stamp[at] != m_epoch) {
+                    m_stamp[at] = m_epoch;
+                    ++covered;
+                }
+            }
+        }
+        c.key.coverage_size = covered;
+        c.key.compression_ratio = static_cast<double>(covered) / static_cast<double>(m + t);
+        if (c.key.compression_ratio < floor) return std::nullopt;
+
+        std::uint32_t pmin = UINT32_MAX, pmax = 0;
+        std::vector<Point>& points = m_scratch;
+        points.clear();
+        for (std::uint32_t i : pattern) {
+            const Point p = m_table.points[i];
+            pmin = std::min(pmin, p.pitch);
+            pmax = std::max(pmax, p.pitch);
+            points.push_back(p);
+        }
+        const std::size_t inside = m_boxes.count(points.front().tick, points.back().tick, pmin, pmax);
+        c.key.compactness = inside ? static_cast<double>(m) / static_cast<double>(inside) : 0.0;
+        pattern_extents(points, c.key);
+        normalize_translators(c.translators);
+        return c;
+    }
+
+    // Keeps `c` if it ranks strictly better, or equally and earlier in builder order.
+    void offer(std::size_t k, std::optional<Candidate>&& c) {
+        if (!c) return;
+        if (m_best) {
+            const int order = compare(c->key, m_best->key);
+            if (order > 0 || (order == 0 && k > m_best_k)) return;
+        }
+        m_best = std::move(c);
+        m_best_k = k;
+    }
+
+    std::optional<std::size_t> choose() {
+        m_best.reset();
+        m_best_k = 0;
+        // Bound every candidate's ratio cheaply, evaluate the most promising few to
+        // raise the floor, then only those whose bound still reaches it.
+        m_bounds.clear();
+        const double cap_r = static_cast<double>(m_remaining);
+        for (std::size_t k = 0; k < m_table.size(); ++k) {
+            const std::size_t m = m_end[k] - m_table.offsets[k];
+            if (m < 2) continue;
+            const double bound = std::min(ratio_bound(m, translator_bound(k)), cap_r / static_cast<double>(m));
+            m_bounds.emplace_back(bound, static_cast<std::uint32_t>(k));
+        }
+        if (m_bounds.empty()) return std::nullopt;
+        const std::size_t head = std::min<std::size_t>(m_bounds.size(), 24);
+        std::nth_element(m_bounds.begin(), m_bounds.begin() + static_cast<std::ptrdiff_t>(head - 1), m_bounds.end(),
+                         [](const auto& a, const auto& b) { return a.first > b.first; });
+        for (std::size_t h = 0; h < head; ++h) offer(m_bounds[h].second, evaluate(m_bounds[h].second, floor()));
+        for (std::size_t h = head; h < m_bounds.size(); ++h) {
+            if (m_bounds[h].first < floor()) continue;
+            offer(m_bounds[h].second, evaluate(m_bounds[h].second, floor()));
+        }
+        if (!m_best) return std::nullopt;  // cannot happen: every listed MTP has its own Vector
+        return m_best_k;
+    }
+
+    // The bound below which a candidate cannot reach the best ratio. The small margin
+    // keeps rounding in the bounds from ever dropping a candidate that ties.
+    [[nodiscard]] double floor() const noexcept {
+        return m_best ? m_best->key.compression_ratio * (1.0 - 1e-9) : 0.0;
+    }
+
+    void cover(std::span<const std::uint32_t> pattern, std::span<const Vector> translators) {
+        auto kill = [&](std::uint32_t i) {
+            if (!m_alive[i]) return;
+            m_alive[i] = 0;
+            --m_remaining;
+            if (m_table.restrict_dpitch_zero) --m_row_alive[m_table.row_of[i]];
+        };
+        for (std::uint32_t i : pattern) kill(i);
+        for (const Vector& v : translators) {
+            for (std::uint32_t i : pattern) kill(m_index.find(m_table.points[i] + v));
+        }
+    }
+
+    MtpTable m_table;
+    PointIndex m_index;
+    std::vector<std::uint8_t> m_alive;
+    std::size_t m_remaining;
+    std::vector<std::size_t> m_end;
+    std::vector<std::size_t> m_cached_size;
+    std::vector<std::size_t> m_cached_t;
+    std::vector<std::uint32_t> m_stamp;
+    std::uint32_t m_epoch = 0;
+    std::vector<std::size_t> m_row_alive;
+    BoxCounter m_boxes;
+    std::vector<std::pair<double, std::uint32_t>> m_bounds;
+    std::vector<Point> m_scratch;
+    std::optional<Candidate> m_best;
+    std::size_t m_best_k = 0;
+};
+
+}  // namespace
+
+std::vector<Tec> cosiatec_compress(std::span<const Point> dataset, bool restrict_dpitch_zero,
+                                   [[maybe_unused]] bool sweepline_optimization) {
+    return Compressor(dataset, restrict_dpitch_zero).run();
+}
+
+}  // namespace motivra::sia

@@ -1,0 +1,94 @@
+// Points, Vectors and their 32-bit wrap-around arithmetic.
+//
+// A Point is (tick, pitch), both unsigned 32-bit. A Vector is (dtick, dpitch), both
+// signed 32-bit. Differences and sums are taken modulo 2^32 and never report overflow.
+#pragma once
+
+#include <compare>
+#include <cstddef>
+#include <cstdint>
+#include <new>
+
+namespace motivra::sia {
+
+struct Point {
+    std::uint32_t tick = 0;
+    std::uint32_t pitch = 0;
+
+    // Lexicographic, tick first, both unsigned: the one Point order of the system.
+    friend constexpr auto operator<=>(const Point&, const Point&) = default;
+};
+
+struct Vector {
+    std::int32_t dtick = 0;
+    std::int32_t dpitch = 0;
+
+    // Signed lexicographic order; used only to make output orders deterministic.
+    friend constexpr auto operator<=>(const Vector&, const Vector&) = default;
+    [[nodiscard]] constexpr bool is_zero() const noexcept { return dtick == 0 && dpitch == 0; }
+};
+
+static_assert(sizeof(Point) == 8, "a Point must pack into 8 bytes: the hot tables rely on it");
+static_assert(sizeof(Vector) == 8, "a Vector must pack into 8 bytes: the hot tables rely on it");
+
+// Unsigned subtraction modulo 2^32, read as signed (two's complement).
+[[nodiscard]] constexpr std::int32_t wrap_diff(std::uint32_t b, std::uint32_t a) noexcept {
+    return static_cast<std::int32_t>(b - a);
+}
+
+[[nodiscard]] constexpr Vector operator-(const Point& b, const Point& a) noexcept {
+    return {wrap_diff(b.tick, a.tick), wrap_diff(b.pitch, a.pitch)};
+}
+
+[[nodiscard]] constexpr Point operator+(const Point& p, const Vector& v) noexcept {
+    return {p.tick + static_cast<std::uint32_t>(v.dtick), p.pitch + static_cast<std::uint32_t>(v.dpitch)};
+}
+
+// Negation wraps too: -(-2^31) is -2^31.
+[[nodiscard]] constexpr Vector operator-(const Vector& v) noexcept {
+    return {static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(v.dtick)),
+            static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(v.dpitch))};
+}
+
+[[nodiscard]] constexpr Vector operator-(const Vector& a, const Vector& b) noexcept {
+    return {wrap_diff(static_cast<std::uint32_t>(a.dtick), static_cast<std::uint32_t>(b.dtick)),
+            wrap_diff(static_cast<std::uint32_t>(a.dpitch), static_cast<std::uint32_t>(b.dpitch))};
+}
+
+// 64-bit keys whose unsigned order is the order of the value they encode.
+[[nodiscard]] constexpr std::uint64_t point_key(const Point& p) noexcept {
+    return (std::uint64_t{p.tick} << 32) | p.pitch;
+}
+[[nodiscard]] constexpr std::uint64_t vector_key(const Vector& v) noexcept {
+    return (std::uint64_t{static_cast<std::uint32_t>(v.dtick) ^ 0x80000000u} << 32) |
+           (static_cast<std::uint32_t>(v.dpitch) ^ 0x80000000u);
+}
+[[nodiscard]] constexpr Vector vector_from_key(std::uint64_t k) noexcept {
+    return {static_cast<std::int32_t>(static_cast<std::uint32_t>(k >> 32) ^ 0x80000000u),
+            static_cast<std::int32_t>(static_cast<std::uint32_t>(k) ^ 0x80000000u)};
+}
+
+// A strong 64-bit mixer: tables keyed by data the caller controls must not cluster.
+[[nodiscard]] constexpr std::uint64_t mix64(std::uint64_t x) noexcept {
+    x ^= x >> 30;
+    x *= 0xbf58476d1ce4e5b9ULL;
+    x ^= x >> 27;
+    x *= 0x94d049bb133111ebULL;
+    x ^= x >> 31;
+    return x;
+}
+
+// Throws std::bad_alloc when a table of `bytes` cannot possibly fit in this machine's
+// memory, so that a hopeless call fails at once instead of driving the system into swap.
+void ensure_fits(std::size_t bytes);
+// Multiplication that saturates instead of wrapping, for size estimates.
+[[nodiscard]] constexpr std::size_t mul_sat(std::size_t a, std::size_t b) noexcept {
+    std::size_t r = 0;
+    return __builtin_mul_overflow(a, b, &r) ? static_cast<std::size_t>(-1) : r;
+}
+[[nodiscard]] constexpr std::size_t add_sat(std::size_t a, std::size_t b) noexcept {
+    std::size_t r = 0;
+    return __builtin_add_overflow(a, b, &r) ? static_cast<std::size_t>(-1) : r;
+}
+
+}  // namespace motivra::sia

@@ -1,0 +1,166 @@
+// SIA over the distinct Points: every ordered pair of distinct Points gives one
+// (Vector, origin) entry, so an origin never needs a set. Two passes over the pairs
+// (count, then place) build the flat MTP table in O(n^2) time.
+#include "sia.hpp"
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+namespace motivra::sia {
+
+void ensure_fits(std::size_t bytes) {
+    static const std::size_t limit = [] {
+        std::size_t total = 0;
+        const long pages = sysconf(_SC_PHYS_PAGES);
+        const long page = sysconf(_SC_PAGESIZE);
+        if (pages > 0 && page > 0) total = static_cast<std::size_t>(pages) * static_cast<std::size_t>(page);
+        return total == 0 ? static_cast<std::size_t>(-1) : total;
+    }();
+    if (bytes > limit) throw std::bad_alloc();
+}
+
+std::vector<Point> distinct_sorted(std::span<const Point> dataset) {
+    std::vector<Point> points(dataset.begin(), dataset.end());
+    std::sort(points.begin(), points.end());
+    points.erase(std::unique(points.begin(), points.end()), points.end());
+    return points;
+}
+
+namespace {
+
+// Calls f(i, j) for every ordered pair of distinct positions that SIA considers:
+// every pair, or only pairs within one pitch. The outer position ascends, so every
+// origin list fills in ascending order.
+template <class F>
+void for_each_pair(const MtpTable& t, F&& f) {
+    const std::uint32_t n = static_cast<std::uint32_t>(t.points.size());
+    if (!t.restrict_dpitch_zero) {
+        for (std::uint32_t i = 0; i < n; ++i) {
+            for (std::uint32_t j = 0; j < n; ++j) {
+                if (j != i) f(i, j);
+            }
+        }
+        return;
+    }
+    for (std::uint32_t i = 0; i < n; ++i) {
+        for (std::uint32_t j : t.row(t.row_of[i])) {
+            if (j != i) f(i, j);
+        }
+    }
+}
+
+void build_rows(MtpTable& t) {
+    const std::size_t n = t.points.size();
+    std::vector<std::uint32_t> order(n);
+    for (std::uint32_t i = 0; i < n; ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return t.points[a].pitch < t.points[b].pitch;
+    });
+    t.row_of.assign(n, 0);
+    t.row_members = std::move(order);
+    t.row_offsets.clear();
+    t.row_offsets.push_back(0);
+    for (std::size_t k = 0; k < n; ++k) {
+        if (k > 0 && t.points[t.row_members[k]].pitch != t.points[t.row_members[k - 1]].pitch) {
+            t.row_offsets.push_back(k);
+        }
+        t.row_of[t.row_members[k]] = static_cast<std::uint32_t>(t.row_offsets.size() - 1);
+    }
+    t.row_offsets.push_back(n);
+}
+
+}  // namespace
+
+MtpTable sia_table(std::span<const Point> dataset, bool restrict_dpitch_zero, bool with_targets) {
+    MtpTable t;
+    t.restrict_dpitch_zero = restrict_dpitch_zero;
+    t.points = distinct_sorted(dataset);
+    const std::size_t n = t.points.size();
+    if (n > npos32 - 1) throw std::bad_alloc();
+
+    std::size_t pairs = 0;
+    if (restrict_dpitch_zero) {
+        build_rows(t);
+        for (std::size_t r = 0; r + 1 < t.row_offsets.size(); ++r) {
+            const std::size_t len = t.row_offsets[r + 1] - t.row_offsets[r];
+            pairs = add_sat(pairs, mul_sat(len, len - 1));
+        }
+    } else {
+        pairs = mul_sat(n, n == 0 ? 0 : n - 1);
+    }
+    // Every pair lands either in the counting table or in the origin lists, so about
+    // three bytes per pair is a floor on what this call needs: refuse at once if even
+    // that cannot fit.
+    ensure_fits(mul_sat(pairs, 3));
+
+    // Pass 1: count the origins of every Vector.
+    t.lookup = VectorTable(std::min<std::size_t>(pairs, 4 * n + 64));
+    for_each_pair(t, [&](std::uint32_t i, std::uint32_t j) { ++t.lookup.upsert(t.points[j] - t.points[i]); });
+
+    // Keep the Vectors with two or more origins, in ascending order.
+    std::vector<std::uint64_t> kept;
+    std::size_t total = 0;
+    for (std::size_t s = 0; s < t.lookup.slot_count(); ++s) {
+        if (!t.lookup.occupied(s)) continue;
+        if (t.lookup.value_at(s) >= 2) {
+            kept.push_back(vector_key(t.lookup.key_at(s)));
+            total += t.lookup.value_at(s);
+        }
+    }
+    // Forward Vectors (above zero) first, each part ascending: a pattern's earliest
+    // occurrence then comes before its later ones wherever an order decides a tie.
+    std::sort(kept.begin(), kept.end());
+    const auto forward = std::upper_bound(kept.begin(), kept.end(), vector_key(Vector{0, 0}));
+    std::rotate(kept.begin(), forward, kept.end());
+    ensure_fits(mul_sat(total, with_targets ? 2 * sizeof(std::uint32_t) : sizeof(std::uint32_t)));
+    t.vectors.resize(kept.size());
+    t.offsets.resize(kept.size() + 1);
+    std::vector<std::size_t> cursor(kept.size());
+    std::size_t at = 0;
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+        t.vectors[k] = vector_from_key(kept[k]);
+        t.offsets[k] = at;
+        cursor[k] = at;
+        at += t.lookup.find(t.vectors[k]);
+    }
+    t.offsets[kept.size()] = at;
+    for (std::size_t s = 0; s < t.lookup.slot_count(); ++s) {
+        if (t.lookup.occupied(s)) t.lookup.value_at(s) = npos32;
+    }
+    for (std::size_t k = 0; k < kept.size(); ++k) t.lookup.upsert(t.vectors[k]) = static_cast<std::uint32_t>(k);
+
+    // Pass 2: place every origin; the outer position ascends, so each run is sorted.
+    t.origins.resize(total);
+    if (with_targets) {
+        t.targets.resize(total);
+        for_each_pair(t, [&](std::uint32_t i, std::uint32_t j) {
+            const std::uint32_t k = t.lookup.find(t.points[j] - t.points[i]);
+            if (k == npos32) return;
+            t.targets[cursor[k]] = j;
+            t.origins[cursor[k]++] = i;
+        });
+    } else {
+        for_each_pair(t, [&](std::uint32_t i, std::uint32_t j) {
+            const std::uint32_t k = t.lookup.find(t.points[j] - t.points[i]);
+            if (k != npos32) t.origins[cursor[k]++] = i;
+        });
+    }
+    return t;
+}
+
+MtpMap find_mtps(std::span<const Point> dataset, bool restrict_dpitch_zero) {
+    const MtpTable t = sia_table(dataset, restrict_dpitch_zero);
+    MtpMap map;
+    map.reserve(t.size());
+    for (std::size_t k = 0; k < t.size(); ++k) {
+        std::vector<Point> list;
+        list.reserve(t.mtp(k).size());
+        for (std::uint32_t i : t.mtp(k)) list.push_back(t.points[i]);
+        map.emplace_back(t.vectors[k], std::move(list));
+    }
+    return map;
+}
+
+}  // namespace motivra::sia

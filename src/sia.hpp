@@ -1,0 +1,53 @@
+// SIA: the maximal translatable pattern (MTP) of every Vector that carries at least two
+// Points of a Dataset onto Points of the Dataset.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "points.hpp"
+#include "tables.hpp"
+
+namespace motivra::sia {
+
+// The MTP map in flat form. Only the distinct Points matter, so they are stored once,
+// sorted, and every MTP is a run of ascending positions into them.
+struct MtpTable {
+    std::vector<Point> points;            // the distinct Points, ascending
+    std::vector<Vector> vectors;          // the kept Vectors: those above zero, then the rest, each ascending
+    std::vector<std::size_t> offsets;     // vectors.size() + 1 bounds into `origins`
+    std::vector<std::uint32_t> origins;   // positions into `points`, ascending per Vector
+    std::vector<std::uint32_t> targets;   // position of origin + Vector, beside each origin (on request)
+    VectorTable lookup;                   // Vector -> its position in `vectors`, or npos32
+    bool restrict_dpitch_zero = false;
+    // Positions of the Points that share a pitch, grouped by pitch, each group ascending;
+    // filled only when `restrict_dpitch_zero` is set.
+    std::vector<std::uint32_t> row_of;    // position -> its row
+    std::vector<std::size_t> row_offsets;
+    std::vector<std::uint32_t> row_members;
+
+    [[nodiscard]] std::size_t size() const noexcept { return vectors.size(); }
+    [[nodiscard]] std::span<const std::uint32_t> mtp(std::size_t k) const noexcept {
+        return {origins.data() + offsets[k], offsets[k + 1] - offsets[k]};
+    }
+    [[nodiscard]] std::span<const std::uint32_t> row(std::uint32_t r) const noexcept {
+        return {row_members.data() + row_offsets[r], row_offsets[r + 1] - row_offsets[r]};
+    }
+    [[nodiscard]] std::uint32_t find(Vector v) const noexcept { return lookup.find(v); }
+};
+
+// The distinct Points of a Dataset, ascending.
+[[nodiscard]] std::vector<Point> distinct_sorted(std::span<const Point> dataset);
+
+// Builds the MTP map of `dataset`. Costs O(n^2) time over the n distinct Points
+// (or over the pairs within each pitch when `restrict_dpitch_zero` is set) and memory
+// proportional to the total length of the MTPs.
+[[nodiscard]] MtpTable sia_table(std::span<const Point> dataset, bool restrict_dpitch_zero, bool with_targets = false);
+
+// The MTP map as (Vector, ascending Points) pairs, in the order of MtpTable::vectors.
+using MtpMap = std::vector<std::pair<Vector, std::vector<Point>>>;
+[[nodiscard]] MtpMap find_mtps(std::span<const Point> dataset, bool restrict_dpitch_zero);
+
+}  // namespace motivra::sia

@@ -1,0 +1,79 @@
+// SIATEC: one TEC per MTP, with every non-zero Vector that carries the whole pattern
+// onto Points of the Dataset.
+#pragma once
+
+#include <span>
+#include <vector>
+
+#include "sia.hpp"
+#include "tec.hpp"
+
+namespace motivra::sia {
+
+// The records of every MTP of `dataset`, in the order of MtpTable::vectors, each
+// with its translators in set order. Depends only on the distinct Points.
+[[nodiscard]] std::vector<Tec> build_tecs_from_mtps(std::span<const Point> dataset, bool restrict_dpitch_zero);
+
+// The same records from an existing MTP table.
+[[nodiscard]] std::vector<Tec> build_tecs(const MtpTable& table);
+
+// A superset of the translators' images of pattern[0], as positions into table.points:
+// the shortest origin list that every translator must pass through. A translator c
+// carries pattern[0] onto a Point q with q + (pattern[k] - pattern[0]) in the Dataset,
+// so q lies among the origins of that difference for every k.
+// `list_of(k)` gives the current origin list of the k-th Vector and `row` the candidates
+// of a restricted table's pattern[0] row.
+template <class ListOf>
+[[nodiscard]] std::span<const std::uint32_t> translator_candidates(const MtpTable& table,
+                                                                 std::span<const std::uint32_t> pattern,
+                                                                 ListOf&& list_of) {
+    // Looking at a handful of differences finds a short list; looking at all of them
+    // would cost as much as the test it saves.
+    constexpr std::size_t probes = 8;
+    std::span<const std::uint32_t> best;
+    bool have = false;
+    if (table.restrict_dpitch_zero) {
+        best = table.row(table.row_of[pattern[0]]);
+        have = true;
+    }
+    const Point p0 = table.points[pattern[0]];
+    const std::size_t last = pattern.size() < probes + 1 ? pattern.size() : probes + 1;
+    for (std::size_t k = 1; k < last; ++k) {
+        const Vector w = table.points[pattern[k]] - p0;
+        if (table.restrict_dpitch_zero && w.dpitch != 0) continue;
+        const std::uint32_t at = table.find(w);
+        if (at == npos32) continue;
+        const std::span<const std::uint32_t> list = list_of(at);
+        if (!have || list.size() < best.size()) {
+            best = list;
+            have = true;
+        }
+    }
+    return best;
+}
+
+// Appends to `out` every non-zero c = points[q] - points[pattern[0]] (q from
+// `candidates`) for which contains(points[pattern[k]] + c) holds for k >= 1, limited
+// to dpitch 0 when the table is restricted. `out` receives them in candidate order.
+// With `check_anchor`, points[q] itself must pass `contains` too.
+template <class Contains>
+void collect_translators(const MtpTable& table, std::span<const std::uint32_t> pattern,
+                         std::span<const std::uint32_t> candidates, Contains&& contains, std::vector<Vector>& out,
+                         bool check_anchor = false) {
+    const Point p0 = table.points[pattern[0]];
+    for (std::uint32_t q : candidates) {
+        const Vector c = table.points[q] - p0;
+        if (c.is_zero() || (table.restrict_dpitch_zero && c.dpitch != 0)) continue;
+        if (check_anchor && !contains(table.points[q])) continue;
+        bool all = true;
+        for (std::size_t k = 1; k < pattern.size(); ++k) {
+            if (!contains(table.points[pattern[k]] + c)) {
+                all = false;
+                break;
+            }
+        }
+        if (all) out.push_back(c);
+    }
+}
+
+}  // namespace motivra::sia

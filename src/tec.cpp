@@ -1,0 +1,345 @@
+// The TEC record's metrics and texts. Every walk over a tree of sub-TECs uses an
+// explicit stack, so a tree of any depth costs heap, never C stack.
+#include "tec.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <unordered_map>
+
+namespace motivra::sia {
+
+Tec::~Tec() {
+    if (sub_tecs.empty()) return;
+    // Detach every subtree that this record owns alone before dropping it, so that
+    // destroying a deep chain never nests destructors.
+    std::vector<TecPtr> pending;
+    try {
+        pending = std::move(sub_tecs);
+        while (!pending.empty()) {
+            TecPtr node = std::move(pending.back());
+            pending.pop_back();
+            if (node.use_count() == 1 && !node->sub_tecs.empty()) {
+                auto& kids = const_cast<Tec&>(*node).sub_tecs;
+                pending.reserve(pending.size() + kids.size());
+                for (auto& kid : kids) pending.push_back(std::move(kid));
+                kids.clear();
+            }
+        }
+    } catch (...) {
+        // Out of memory for the work list: the remaining nodes are released by their
+        // own destructors, which is correct, only recursive.
+    }
+}
+
+void normalize_translators(std::vector<Vector>& translators) {
+    if (!std::is_sorted(translators.begin(), translators.end())) std::sort(translators.begin(), translators.end());
+    translators.erase(std::unique(translators.begin(), translators.end()), translators.end());
+}
+
+Tec make_tec(std::vector<Point> pattern, std::vector<Vector> translators, std::vector<TecPtr> sub_tecs) {
+    if (pattern.size() > 1) std::stable_sort(pattern.begin(), pattern.end());
+    normalize_translators(translators);
+    return Tec(std::move(pattern), std::move(translators), std::move(sub_tecs));
+}
+
+namespace {
+
+// Post-order fold over a tree: finish(node, child_results) -> R.
+template <class R, class Finish>
+R fold_tree(const Tec& root, Finish&& finish) {
+    struct Frame {
+        const Tec* node;
+        std::size_t next;
+        std::vector<R> done;
+    };
+    std::vector<Frame> stack;
+    stack.push_back(Frame{&root, 0, {}});
+    for (;;) {
+        Frame& top = stack.back();
+        if (top.next < top.node->sub_tecs.size()) {
+            const Tec* child = top.node->sub_tecs[top.next++].get();
+            stack.push_back(Frame{child, 0, {}});
+            continue;
+        }
+        R result = finish(*top.node, top.done);
+        stack.pop_back();
+        if (stack.empty()) return result;
+        stack.back().done.push_back(std::move(result));
+    }
+}
+
+void sort_unique(std::vector<Point>& points) {
+    std::sort(points.begin(), points.end());
+    points.erase(std::unique(points.begin(), points.end()), points.end());
+}
+
+std::vector<Point> covered_set(const Tec& node, std::vector<std::vector<Point>>& children) {
+    std::vector<Point> base(node.pattern.begin(), node.pattern.end());
+    for (auto& c : children) base.insert(base.end(), c.begin(), c.end());
+    children.clear();
+    sort_unique(base);
+    std::vector<Point> covered;
+    covered.reserve(mul_sat(base.size(), node.translators.size() + 1));
+    covered = base;
+    for (const Vector& v : node.translators) {
+        for (const Point& b : base) covered.push_back(b + v);
+    }
+    sort_unique(covered);
+    return covered;
+}
+
+void append_uint(std::string& out, std::uint64_t value) {
+    char buf[24];
+    auto r = std::to_chars(buf, buf + sizeof buf, value);
+    out.append(buf, r.ptr);
+}
+void append_int(std::string& out, std::int64_t value) {
+    char buf[24];
+    auto r = std::to_chars(buf, buf + sizeof buf, value);
+    out.append(buf, r.ptr);
+}
+
+void append_points(std::string& out, std::span<const Point> points) {
+    out.push_back('[');
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        if (i) out.append(", ");
+        out.push_back('(');
+        append_uint(out, points[i].tick);
+        out.append(", ");
+        append_uint(out, points[i].pitch);
+        out.push_back(')');
+    }
+    out.push_back(']');
+}
+
+void append_vectors(std::string& out, std::span<const Vector> vectors) {
+    out.push_back('{');
+    for (std::size_t i = 0; i < vectors.size(); ++i) {
+        if (i) out.append(", ");
+        out.push_back('(');
+        append_int(out, vectors[i].dtick);
+        out.append(", ");
+        append_int(out, vectors[i].dpitch);
+        out.push_back(')');
+    }
+    out.push_back('}');
+}
+
+}  // namespace
+
+std::vector<Point> coverage(const Tec& tec) { return fold_tree<std::vector<Point>>(tec, covered_set); }
+
+std::uint64_t total_encoding_units(const Tec& tec) {
+    // A non-leaf counts one unit per sub-TEC plus their units, so the total is the
+    // number of nodes below the root plus the pattern and translator counts of leaves.
+    std::uint64_t units = 0;
+    std::vector<const Tec*> stack{&tec};
+    while (!stack.empty()) {
+        const Tec* node = stack.back();
+        stack.pop_back();
+        if (node != &tec) ++units;
+        if (node->is_leaf()) {
+            units += node->pattern.size() + node->translators.size();
+        } else {
+            for (const auto& kid : node->sub_tecs) stack.push_back(kid.get());
+        }
+    }
+    return units;
+}
+
+double compression_ratio(const Tec& tec) {
+    return static_cast<double>(coverage(tec).size()) / static_cast<double>(total_encoding_units(tec));
+}
+
+double compactness(const Tec& tec, std::span<const Point> points) {
+    const std::vector<Point> covered = coverage(tec);
+    if (covered.empty()) return 0.0;
+    std::uint32_t tmin = covered.front().tick, tmax = covered.back().tick;
+    std::uint32_t pmin = covered.front().pitch, pmax = pmin;
+    for (const Point& p : covered) {
+        pmin = std::min(pmin, p.pitch);
+        pmax = std::max(pmax, p.pitch);
+    }
+    std::size_t inside = 0;
+    for (const Point& p : points) {
+        inside += p.tick >= tmin && p.tick <= tmax && p.pitch >= pmin && p.pitch <= pmax;
+    }
+    if (inside == 0) return 0.0;
+    return static_cast<double>(tec.pattern.size()) / static_cast<double>(inside);
+}
+
+std::string ratio_text(double value) {
+    if (std::isnan(value)) return "NaN";
+    if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+    char buf[512];
+    auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+    return std::string(buf, r.ptr);
+}
+
+std::string repr(const Tec& tec) {
+    std::string out;
+    struct Frame {
+        const Tec* node;
+        std::size_t next;
+    };
+    std::vector<Frame> stack;
+    auto enter = [&](const Tec* node) {
+        out.append("TEC(pattern=");
+        append_points(out, node->pattern);
+        out.append(", translators=");
+        append_vectors(out, node->translators);
+        out.append(", sub_tecs=[");
+        stack.push_back(Frame{node, 0});
+    };
+    enter(&tec);
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next < top.node->sub_tecs.size()) {
+            if (top.next) out.append(", ");
+            const Tec* child = top.node->sub_tecs[top.next++].get();
+            enter(child);
+        } else {
+            out.append("])");
+            stack.pop_back();
+        }
+    }
+    return out;
+}
+
+std::string summary(const Tec& tec, std::uint64_t indent) {
+    if (indent >= (std::uint64_t{1} << 63)) throw Panic("capacity overflow");
+
+    // Refuse at once a text whose indentation alone cannot fit: the prefixes of a
+    // deep tree grow with the depth.
+    {
+        std::size_t prefix_bytes = 0;
+        std::vector<std::pair<const Tec*, std::size_t>> stack{{&tec, static_cast<std::size_t>(indent)}};
+        while (!stack.empty()) {
+            auto [node, pad] = stack.back();
+            stack.pop_back();
+            prefix_bytes = add_sat(prefix_bytes, mul_sat(pad, node->is_leaf() ? 3 : 4));
+            for (const auto& kid : node->sub_tecs) stack.emplace_back(kid.get(), add_sat(pad, 2));
+        }
+        // The text is built here and then copied once into a Python string.
+        ensure_fits(mul_sat(prefix_bytes, 2));
+    }
+
+    // Coverage sizes and unit counts of every node, bottom-up in one pass, so that a
+    // covered set is computed once per node rather than once per ancestor.
+    struct Metrics {
+        std::size_t covered;
+        std::uint64_t units;
+    };
+    std::unordered_map<const Tec*, Metrics> metrics;
+    struct Partial {
+        std::vector<Point> covered;
+        std::uint64_t units;
+    };
+    fold_tree<Partial>(tec, [&](const Tec& node, std::vector<Partial>& kids) {
+        std::vector<std::vector<Point>> sets;
+        std::uint64_t units = node.is_leaf() ? node.pattern.size() + node.translators.size() : 0;
+        for (auto& k : kids) {
+            units += 1 + k.units;
+            sets.push_back(std::move(k.covered));
+        }
+        kids.clear();
+        Partial p{covered_set(node, sets), units};
+        metrics[&node] = Metrics{p.covered.size(), units};
+        return p;
+    });
+
+    std::string out;
+    bool first_line = true;
+    auto line = [&](std::size_t pad) -> std::string& {
+        if (!first_line) out.push_back('\n');
+        first_line = false;
+        out.append(pad, ' ');
+        return out;
+    };
+    struct Frame {
+        const Tec* node;
+        std::size_t pad;
+        std::size_t next;
+    };
+    std::vector<Frame> stack;
+    auto enter = [&](const Tec* node, std::size_t pad) {
+        const Metrics m = metrics.at(node);
+        if (!node->pattern.empty()) {
+            line(pad).append("pattern=");
+            append_points(out, node->pattern);
+            out.append(", translators=");
+        } else {
+            line(pad).append("translators=");
+        }
+        append_vectors(out, node->translators);
+        line(pad).append("  coverage count: ");
+        append_uint(out, m.covered);
+        line(pad).append("  compression ratio: ");
+        out.append(ratio_text(static_cast<double>(m.covered) / static_cast<double>(m.units)));
+        if (!node->is_leaf()) line(pad).append("  sub-tecs:");
+        stack.push_back(Frame{node, pad, 0});
+    };
+    enter(&tec, static_cast<std::size_t>(indent));
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next < top.node->sub_tecs.size()) {
+            const Tec* child = top.node->sub_tecs[top.next++].get();
+            enter(child, top.pad + 2);
+        } else {
+            stack.pop_back();
+        }
+    }
+    return out;
+}
+
+int compare(const SortKey& a, const SortKey& b) noexcept {
+    if (a.compression_ratio != b.compression_ratio) return a.compression_ratio > b.compression_ratio ? -1 : 1;
+    if (a.compactness != b.compactness) return a.compactness > b.compactness ? -1 : 1;
+    if (a.coverage_size != b.coverage_size) return a.coverage_size > b.coverage_size ? -1 : 1;
+    if (a.pattern_size != b.pattern_size) return a.pattern_size > b.pattern_size ? -1 : 1;
+    if (a.time_span != b.time_span) return a.time_span < b.time_span ? -1 : 1;
+    if (a.bbox_area != b.bbox_area) return a.bbox_area < b.bbox_area ? -1 : 1;
+    return 0;
+}
+
+void pattern_extents(std::span<const Point> pattern, SortKey& key) {
+    key.pattern_size = pattern.size();
+    if (pattern.empty()) return;
+    // Extremes compared as signed 32-bit values, extents taken modulo 2^32.
+    auto s = [](std::uint32_t x) { return static_cast<std::int32_t>(x); };
+    std::uint32_t tmin = pattern[0].tick, tmax = tmin, pmin = pattern[0].pitch, pmax = pmin;
+    for (const Point& p : pattern) {
+        if (s(p.tick) < s(tmin)) tmin = p.tick;
+        if (s(p.tick) > s(tmax)) tmax = p.tick;
+        if (s(p.pitch) < s(pmin)) pmin = p.pitch;
+        if (s(p.pitch) > s(pmax)) pmax = p.pitch;
+    }
+    key.time_span = tmax - tmin;
+    key.bbox_area = std::uint64_t{pmax - pmin} * std::uint64_t{tmax - tmin};
+}
+
+SortKey tec_sort_key(const Tec& tec, std::span<const Point> points) {
+    SortKey key;
+    if (tec.pattern.empty()) return key;
+    const std::size_t covered = coverage(tec).size();
+    key.coverage_size = covered;
+    key.compression_ratio = static_cast<double>(covered) / static_cast<double>(total_encoding_units(tec));
+    std::uint32_t tmin = tec.pattern.front().tick, tmax = tmin, pmin = tec.pattern.front().pitch, pmax = pmin;
+    for (const Point& p : tec.pattern) {
+        tmin = std::min(tmin, p.tick);
+        tmax = std::max(tmax, p.tick);
+        pmin = std::min(pmin, p.pitch);
+        pmax = std::max(pmax, p.pitch);
+    }
+    std::size_t inside = 0;
+    for (auto it = std::lower_bound(points.begin(), points.end(), Point{tmin, 0}); it != points.end() && it->tick <= tmax; ++it) {
+        inside += it->pitch >= pmin && it->pitch <= pmax;
+    }
+    key.compactness = inside ? static_cast<double>(tec.pattern.size()) / static_cast<double>(inside) : 0.0;
+    pattern_extents(tec.pattern, key);
+    return key;
+}
+
+}  // namespace motivra::sia
