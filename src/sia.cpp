@@ -10,15 +10,36 @@
 
 namespace motivra::sia {
 
+namespace {
+
+// Memory the kernel says it can hand out now (MemAvailable), or 0 if unknown.
+std::size_t available_memory() {
+    std::ifstream meminfo("/proc/meminfo");
+    std::string key;
+    std::size_t value = 0;
+    std::string unit;
+    while (meminfo >> key >> value >> unit) {
+        if (key == "MemAvailable:") return value * 1024;
+    }
+    return 0;
+}
+
+}  // namespace
+
 void ensure_fits(std::size_t bytes) {
-    static const std::size_t limit = [] {
-        std::size_t total = 0;
+    // Small requests are left to the allocator; only a request that could push the
+    // machine into swap or the out-of-memory killer is weighed against what is free.
+    constexpr std::size_t small = std::size_t{64} << 20;
+    if (bytes <= small) return;
+    static const std::size_t physical = [] {
         const long pages = sysconf(_SC_PHYS_PAGES);
         const long page = sysconf(_SC_PAGESIZE);
-        if (pages > 0 && page > 0) total = static_cast<std::size_t>(pages) * static_cast<std::size_t>(page);
-        return total == 0 ? static_cast<std::size_t>(-1) : total;
+        return pages > 0 && page > 0 ? static_cast<std::size_t>(pages) * static_cast<std::size_t>(page)
+                                     : static_cast<std::size_t>(-1);
     }();
-    if (bytes > limit) throw std::bad_alloc();
+    if (bytes > physical) throw std::bad_alloc();
+    const std::size_t available = available_memory();
+    if (available != 0 && bytes > available) throw std::bad_alloc();
 }
 
 std::vector<Point> distinct_sorted(std::span<const Point> dataset) {
