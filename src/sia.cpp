@@ -94,27 +94,11 @@ void build_rows(MtpTable& t) {
 
 }  // namespace
 
-MtpTable sia_table(std::span<const Point> dataset, bool restrict_dpitch_zero, bool with_targets) {
-    MtpTable t;
-    t.restrict_dpitch_zero = restrict_dpitch_zero;
-    t.points = distinct_sorted(dataset);
-    const std::size_t n = t.points.size();
-    if (n > npos32 - 1) throw std::bad_alloc();
+namespace {
 
-    std::size_t pairs = 0;
-    if (restrict_dpitch_zero) {
-        build_rows(t);
-        for (std::size_t r = 0; r + 1 < t.row_offsets.size(); ++r) {
-            const std::size_t len = t.row_offsets[r + 1] - t.row_offsets[r];
-            pairs = add_sat(pairs, mul_sat(len, len - 1));
-        }
-    } else {
-        pairs = mul_sat(n, n == 0 ? 0 : n - 1);
-    }
-    // Every pair lands either in the counting table or in the origin lists, so about
-    // three bytes per pair is a floor on what this call needs: refuse at once if even
-    // that cannot fit.
-    ensure_fits(mul_sat(pairs, 3));
+// The general path: any coordinates, differences that may wrap around, hashed.
+void build_hashed(MtpTable& t, std::size_t pairs, bool with_targets) {
+    const std::size_t n = t.points.size();
 
     // Pass 1: count the origins of every Vector.
     t.lookup = VectorTable(std::min<std::size_t>(pairs, 4 * n + 64));
@@ -168,6 +152,148 @@ MtpTable sia_table(std::span<const Point> dataset, bool restrict_dpitch_zero, bo
             if (k != npos32) t.origins[cursor[k]++] = i;
         });
     }
+}
+
+
+// The fast path: with every coordinate below 2^31 no difference wraps, so the forward
+// pairs (i < j) give exactly the Vectors above zero, each backward Vector is the
+// negation of a forward one with the same number of origins, and the forward Vectors
+// index a dense grid when their box is small, as it is for music. Half the pairs,
+// no hashing, and the grid scan yields the Vectors already sorted.
+bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets) {
+    const std::size_t n = t.points.size();
+    if (n < 2) return false;
+    const std::uint32_t tmin = t.points.front().tick, tmax = t.points.back().tick;
+    std::uint32_t pmin = UINT32_MAX, pmax = 0;
+    for (const Point& p : t.points) {
+        pmin = std::min(pmin, p.pitch);
+        pmax = std::max(pmax, p.pitch);
+    }
+    if (tmax >= 0x80000000u || pmax >= 0x80000000u) return false;
+    const std::int64_t ticks = std::int64_t{tmax} - tmin + 1;
+    const std::int64_t half = t.restrict_dpitch_zero ? 0 : std::int64_t{pmax} - pmin;
+    const std::int64_t width = 2 * half + 1;
+    if (ticks > (std::int64_t{1} << 30) || width > (std::int64_t{1} << 30)) return false;
+    const std::size_t cells = static_cast<std::size_t>(ticks * width);
+    if (cells > std::max<std::size_t>(std::size_t{1} << 22, pairs) || cells > (std::size_t{1} << 28)) return false;
+    ensure_fits(mul_sat(cells, sizeof(std::uint32_t)));
+    t.grid.assign(cells, 0);
+    t.grid_ticks = ticks;
+    t.grid_pitch = half;
+
+    auto cell = [&](std::uint32_t i, std::uint32_t j) {
+        const std::int64_t dt = std::int64_t{t.points[j].tick} - t.points[i].tick;
+        const std::int64_t dp = std::int64_t{t.points[j].pitch} - t.points[i].pitch;
+        return static_cast<std::size_t>(dt * width + dp + half);
+    };
+    // Calls f(i, j) for every forward pair, origin ascending.
+    std::vector<std::uint32_t> row_pos;
+    if (t.restrict_dpitch_zero) {
+        row_pos.resize(n);
+        for (std::size_t r = 0; r + 1 < t.row_offsets.size(); ++r) {
+            for (std::size_t k = t.row_offsets[r]; k < t.row_offsets[r + 1]; ++k) {
+                row_pos[t.row_members[k]] = static_cast<std::uint32_t>(k);
+            }
+        }
+    }
+    auto for_each_forward = [&](auto&& f) {
+        if (!t.restrict_dpitch_zero) {
+            for (std::uint32_t i = 0; i < n; ++i) {
+                for (std::uint32_t j = i + 1; j < n; ++j) f(i, j);
+            }
+            return;
+        }
+        for (std::uint32_t i = 0; i < n; ++i) {
+            const std::size_t end = t.row_offsets[t.row_of[i] + 1];
+            for (std::size_t k = row_pos[i] + 1; k < end; ++k) f(i, t.row_members[k]);
+        }
+    };
+
+    // Pass 1: count the origins of every forward Vector.
+    for_each_forward([&](std::uint32_t i, std::uint32_t j) { ++t.grid[cell(i, j)]; });
+
+    // The kept forward Vectors in grid order, which is ascending order; the backward
+    // ones follow as their negations in reverse, which is ascending too.
+    std::size_t kept = 0, total = 0;
+    for (std::uint32_t c : t.grid) {
+        if (c >= 2) {
+            ++kept;
+            total += c;
+        }
+    }
+    if (kept > npos32 / 2) throw std::bad_alloc();
+    ensure_fits(mul_sat(2 * total, with_targets ? 2 * sizeof(std::uint32_t) : sizeof(std::uint32_t)));
+    t.forward = kept;
+    t.vectors.resize(2 * kept);
+    t.offsets.resize(2 * kept + 1);
+    std::vector<std::size_t> cursor(2 * kept);
+    std::size_t k = 0, at = 0;
+    std::vector<std::uint32_t> counts(kept);
+    for (std::size_t c = 0; c < cells; ++c) {
+        if (t.grid[c] < 2) {
+            t.grid[c] = npos32;
+            continue;
+        }
+        const auto dt = static_cast<std::int32_t>(static_cast<std::int64_t>(c) / width);
+        const auto dp = static_cast<std::int32_t>(static_cast<std::int64_t>(c) % width - half);
+        t.vectors[k] = Vector{dt, dp};
+        t.vectors[2 * kept - 1 - k] = -Vector{dt, dp};
+        counts[k] = t.grid[c];
+        t.offsets[k] = cursor[k] = at;
+        at += t.grid[c];
+        t.grid[c] = static_cast<std::uint32_t>(k++);
+    }
+    for (std::size_t b = kept; b < 2 * kept; ++b) {
+        t.offsets[b] = cursor[b] = at;
+        at += counts[2 * kept - 1 - b];
+    }
+    t.offsets[2 * kept] = at;
+
+    // Pass 2: every forward pair gives origin i to v and origin j to -v. Origins
+    // ascend in both lists, since j = position of points[i] + v grows with i.
+    t.origins.resize(at);
+    if (with_targets) t.targets.resize(at);
+    for_each_forward([&](std::uint32_t i, std::uint32_t j) {
+        const std::uint32_t f = t.grid[cell(i, j)];
+        if (f == npos32) return;
+        const std::size_t b = 2 * kept - 1 - f;
+        if (with_targets) {
+            t.targets[cursor[f]] = j;
+            t.targets[cursor[b]] = i;
+        }
+        t.origins[cursor[f]++] = i;
+        t.origins[cursor[b]++] = j;
+    });
+    return true;
+}
+
+}  // namespace
+
+MtpTable sia_table(std::span<const Point> dataset, bool restrict_dpitch_zero, bool with_targets) {
+    MtpTable t;
+    t.restrict_dpitch_zero = restrict_dpitch_zero;
+    t.points = distinct_sorted(dataset);
+    const std::size_t n = t.points.size();
+    if (n > npos32 - 1) throw std::bad_alloc();
+
+    std::size_t pairs = 0;  // ordered pairs
+    if (restrict_dpitch_zero) {
+        build_rows(t);
+        for (std::size_t r = 0; r + 1 < t.row_offsets.size(); ++r) {
+            const std::size_t len = t.row_offsets[r + 1] - t.row_offsets[r];
+            pairs = add_sat(pairs, mul_sat(len, len - 1));
+        }
+    } else {
+        pairs = mul_sat(n, n == 0 ? 0 : n - 1);
+    }
+    // Every pair lands either in the counting table or in the origin lists, so about
+    // three bytes per pair is a floor on what this call needs: refuse at once if even
+    // that cannot fit.
+    ensure_fits(mul_sat(pairs, 3));
+
+    t.may_wrap = std::any_of(t.points.begin(), t.points.end(),
+                             [](const Point& p) { return p.tick >= 0x80000000u || p.pitch >= 0x80000000u; });
+    if (!build_dense(t, pairs, with_targets)) build_hashed(t, pairs, with_targets);
     return t;
 }
 

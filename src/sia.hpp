@@ -21,6 +21,17 @@ struct MtpTable {
     std::vector<std::uint32_t> origins;   // positions into `points`, ascending per Vector
     std::vector<std::uint32_t> targets;   // position of origin + Vector, beside each origin (on request)
     VectorTable lookup;                   // Vector -> its position in `vectors`, or npos32
+    // When no difference can wrap and the differences span a small box, a dense grid
+    // over the forward Vectors (dtick >= 0) replaces the hash table: cell -> position
+    // of the Vector in `vectors`, or npos32. A backward Vector -v sits at
+    // 2 * forward - 1 - (position of v).
+    std::vector<std::uint32_t> grid;
+    std::int64_t grid_ticks = 0;          // dtick runs over 0 .. grid_ticks - 1
+    std::int64_t grid_pitch = 0;          // dpitch runs over -grid_pitch .. grid_pitch
+    std::size_t forward = 0;              // how many of `vectors` lie above zero
+    // False when every coordinate is below 2^31: then no difference or sum of the
+    // table's Points and Vectors wraps, and moving an ascending list keeps it ascending.
+    bool may_wrap = true;
     bool restrict_dpitch_zero = false;
     // Positions of the Points that share a pitch, grouped by pitch, each group ascending;
     // filled only when `restrict_dpitch_zero` is set.
@@ -35,7 +46,16 @@ struct MtpTable {
     [[nodiscard]] std::span<const std::uint32_t> row(std::uint32_t r) const noexcept {
         return {row_members.data() + row_offsets[r], row_offsets[r + 1] - row_offsets[r]};
     }
-    [[nodiscard]] std::uint32_t find(Vector v) const noexcept { return lookup.find(v); }
+    [[nodiscard]] std::uint32_t find(Vector v) const noexcept {
+        if (grid.empty()) return lookup.find(v);
+        const bool backward = v.dtick < 0 || (v.dtick == 0 && v.dpitch < 0);
+        const std::int64_t dt = backward ? -std::int64_t{v.dtick} : v.dtick;
+        const std::int64_t dp = backward ? -std::int64_t{v.dpitch} : v.dpitch;
+        if (dt >= grid_ticks || dp < -grid_pitch || dp > grid_pitch) return npos32;
+        const std::uint32_t k = grid[static_cast<std::size_t>(dt * (2 * grid_pitch + 1) + dp + grid_pitch)];
+        if (k == npos32 || !backward) return k;
+        return static_cast<std::uint32_t>(2 * forward - 1 - k);
+    }
 };
 
 // The distinct Points of a Dataset, ascending.

@@ -1,40 +1,112 @@
 // SIATEC from the flat MTP table. Candidates for a pattern's translators come from the
-// shortest origin list its differences allow, not from the whole Dataset, and a
-// pattern's partner (its MTP moved by its Vector) reuses its translators. Worst case
-// O(#MTPs x n x m) membership tests; far less on real music.
+// shortest origin list its differences allow, not from the whole Dataset, and the
+// translators are computed once per shape of pattern and moved to the others. Worst
+// case O(#MTPs x n x m) membership tests; far less on real music.
 #include "siatec.hpp"
 
 #include <algorithm>
 
 namespace motivra::sia {
 
+namespace {
+
+// Patterns of one shape (equal up to a translation; with the Δpitch restriction also at
+// one pitch) have related translators: if P' = P + s, then c carries P' into the
+// Dataset exactly when s + c carries P, so T(P') = {t - s : t in T(P) or t = 0} less 0.
+// Every MTP shares its shape with its partner (moved by its Vector), and real music
+// repeats shapes far more often than that.
+std::uint64_t shape_hash(const MtpTable& table, std::span<const std::uint32_t> pattern) {
+    const Point p0 = table.points[pattern[0]];
+    std::uint64_t h = mix64(pattern.size() + (table.restrict_dpitch_zero ? std::uint64_t{p0.pitch} << 32 : 0));
+    for (std::size_t i = 1; i < pattern.size(); ++i) h = mix64(h ^ vector_key(table.points[pattern[i]] - p0));
+    return h;
+}
+
+bool same_shape(const MtpTable& table, std::span<const std::uint32_t> a, std::span<const std::uint32_t> b) {
+    if (a.size() != b.size()) return false;
+    const Point a0 = table.points[a[0]], b0 = table.points[b[0]];
+    if (table.restrict_dpitch_zero && a0.pitch != b0.pitch) return false;
+    for (std::size_t i = 1; i < a.size(); ++i) {
+        if (!(table.points[a[i]] - a0 == table.points[b[i]] - b0)) return false;
+    }
+    return true;
+}
+
+// T(P + s) from T(P), ascending.
+void shift_translators(std::span<const Vector> from, Vector s, bool may_wrap, std::vector<Vector>& out) {
+    out.clear();
+    if (s.is_zero()) {
+        out.assign(from.begin(), from.end());
+        return;
+    }
+    out.reserve(from.size() + 1);
+    for (const Vector& t : from) {
+        if (!(t == s)) out.push_back(t - s);
+    }
+    // Moving by a constant keeps the order unless a component wraps.
+    if (may_wrap && !std::is_sorted(out.begin(), out.end())) std::sort(out.begin(), out.end());
+    const Vector back = -s;
+    out.insert(std::lower_bound(out.begin(), out.end(), back), back);
+}
+
+}  // namespace
+
 std::vector<Tec> build_tecs(const MtpTable& table) {
-    const PointIndex index(table.points);
-    auto contains = [&](Point p) { return index.contains(p); };
-    std::vector<Tec> records;
-    records.reserve(table.size());
-    for (std::size_t k = 0; k < table.size(); ++k) {
-        const auto pattern = table.mtp(k);
-        const Vector v = table.vectors[k];
-        std::vector<Vector> translators;
-        const std::uint32_t partner = table.find(-v);
-        if (partner != npos32 && partner < k && !(-v == v)) {
-            // This pattern is the partner's moved by the partner's Vector u = -v: its
-            // translators are the partner's moved by -u, less zero, plus -u itself.
-            const Vector u = table.vectors[partner];
-            for (const Vector& t : records[partner].translators) {
-                if (!(t == u)) translators.push_back(t - u);
+    const std::size_t count = table.size();
+    // Group the MTPs by shape; each group's first member is computed, the rest derived.
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> shapes(count);
+    for (std::size_t k = 0; k < count; ++k) shapes[k] = {shape_hash(table, table.mtp(k)), static_cast<std::uint32_t>(k)};
+    std::sort(shapes.begin(), shapes.end());
+    std::vector<std::uint32_t> source(count);  // the member whose translators k derives from
+    for (std::size_t g = 0; g < count;) {
+        std::size_t end = g + 1;
+        while (end < count && shapes[end].first == shapes[g].first) ++end;
+        for (std::size_t i = g; i < end; ++i) {
+            const std::uint32_t k = shapes[i].second;
+            source[k] = k;
+            for (std::size_t j = g; j < i; ++j) {  // a hash collision is all but impossible
+                const std::uint32_t r = shapes[j].second;
+                if (source[r] == r && same_shape(table, table.mtp(r), table.mtp(k))) {
+                    source[k] = r;
+                    break;
+                }
             }
-            translators.push_back(-u);
-        } else {
-            const auto candidates = translator_candidates(table, pattern, [&](std::uint32_t at) { return table.mtp(at); });
-            collect_translators(table, pattern, candidates, contains, translators);
         }
-        normalize_translators(translators);
+        g = end;
+    }
+    std::vector<std::pair<std::uint64_t, std::uint32_t>>().swap(shapes);
+
+    const PointSet members(table.points);
+    auto contains = [&](Point p) { return members.contains(p); };
+    std::vector<std::vector<Vector>> translators(count);
+    std::vector<Vector> scratch;
+    for (std::size_t k = 0; k < count; ++k) {
+        if (source[k] != k) continue;
+        const auto pattern = table.mtp(k);
+        const auto candidates = translator_candidates(table, pattern, [&](std::uint32_t at) { return table.mtp(at); });
+        scratch.clear();
+        collect_translators(table, pattern, candidates, contains, scratch);
+        // Candidates ascend, so their differences do too unless a component wraps.
+        if (table.may_wrap && !std::is_sorted(scratch.begin(), scratch.end())) {
+            std::sort(scratch.begin(), scratch.end());
+        }
+        translators[k].assign(scratch.begin(), scratch.end());
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::uint32_t r = source[k];
+        if (r == k) continue;
+        const Vector s = table.points[table.mtp(k)[0]] - table.points[table.mtp(r)[0]];
+        shift_translators(translators[r], s, table.may_wrap, translators[k]);
+    }
+
+    std::vector<Tec> records;
+    records.reserve(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        const auto pattern = table.mtp(k);
         std::vector<Point> points;
         points.reserve(pattern.size());
         for (std::uint32_t i : pattern) points.push_back(table.points[i]);
-        records.emplace_back(std::move(points), std::move(translators));
+        records.emplace_back(std::move(points), std::move(translators[k]));
     }
     return records;
 }

@@ -125,4 +125,69 @@ private:
     std::size_t m_size = 0;
 };
 
+// Membership in a set of Points that can shrink. Points in a small box are bits of a
+// dense grid (a test is a shift and a mask); others fall back to the hash index.
+class PointSet {
+public:
+    explicit PointSet(std::span<const Point> sorted_distinct) {
+        if (sorted_distinct.empty()) return;
+        m_t0 = sorted_distinct.front().tick;
+        const std::uint32_t t1 = sorted_distinct.back().tick;
+        std::uint32_t p0 = UINT32_MAX, p1 = 0;
+        for (const Point& p : sorted_distinct) {
+            p0 = std::min(p0, p.pitch);
+            p1 = std::max(p1, p.pitch);
+        }
+        m_p0 = p0;
+        m_ticks = std::uint64_t{t1} - m_t0 + 1;
+        m_pitches = std::uint64_t{p1} - p0 + 1;
+        const std::uint64_t cells = m_ticks * m_pitches;  // < 2^64: both spans are at most 2^32
+        const std::uint64_t budget = std::max<std::uint64_t>(std::uint64_t{1} << 23, 64 * std::uint64_t{sorted_distinct.size()});
+        if (m_ticks <= budget && m_pitches <= budget && cells <= budget) {
+            m_bits.assign(static_cast<std::size_t>((cells + 63) / 64), 0);
+            for (const Point& p : sorted_distinct) set_bit(p, true);
+        } else {
+            m_index.assign(sorted_distinct);
+            m_alive.assign(sorted_distinct.size(), 1);
+        }
+    }
+
+    [[nodiscard]] bool contains(Point p) const noexcept {
+        if (!m_bits.empty()) {
+            const std::uint64_t dt = p.tick - m_t0, dp = p.pitch - m_p0;  // wrap: far points fall outside
+            if (dt >= m_ticks || dp >= m_pitches) return false;
+            const std::uint64_t bit = dt * m_pitches + dp;
+            return (m_bits[bit >> 6] >> (bit & 63)) & 1;
+        }
+        const std::uint32_t i = m_index.find(p);
+        return i != npos32 && m_alive[i];
+    }
+
+    // `p` must be a member of the set it was built from.
+    void erase(Point p) noexcept {
+        if (!m_bits.empty()) {
+            set_bit(p, false);
+        } else {
+            m_alive[m_index.find(p)] = 0;
+        }
+    }
+
+private:
+    void set_bit(Point p, bool on) noexcept {
+        const std::uint64_t bit = std::uint64_t{p.tick - m_t0} * m_pitches + (p.pitch - m_p0);
+        const std::uint64_t mask = std::uint64_t{1} << (bit & 63);
+        if (on) {
+            m_bits[bit >> 6] |= mask;
+        } else {
+            m_bits[bit >> 6] &= ~mask;
+        }
+    }
+
+    std::vector<std::uint64_t> m_bits;
+    std::uint32_t m_t0 = 0, m_p0 = 0;
+    std::uint64_t m_ticks = 0, m_pitches = 0;
+    PointIndex m_index;
+    std::vector<std::uint8_t> m_alive;
+};
+
 }  // namespace motivra::sia
