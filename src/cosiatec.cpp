@@ -71,6 +71,7 @@ public:
     Compressor(std::span<const Point> dataset, bool restrict_dpitch_zero)
         : m_table(sia_table(dataset, restrict_dpitch_zero, true)),
           m_index(m_table.points),
+          m_members(m_table.points),
           m_alive(m_table.points.size(), 1),
           m_remaining(m_table.points.size()),
           m_end(m_table.offsets.begin() + 1, m_table.offsets.end()),
@@ -112,10 +113,6 @@ private:
     [[nodiscard]] std::span<const std::uint32_t> live(std::size_t k) const noexcept {
         return {m_table.origins.data() + m_table.offsets[k], m_end[k] - m_table.offsets[k]};
     }
-    [[nodiscard]] bool alive_at(Point p) const noexcept {
-        const std::uint32_t i = m_index.find(p);
-        return i != npos32 && m_alive[i];
-    }
 
     // Drops from every origin list the pairs whose origin or image is covered; the
     // survivors keep their ascending order, so each list stays an MTP of what remains.
@@ -155,8 +152,34 @@ private:
         const std::size_t m = pattern.size();
         Candidate c;
         const auto candidates = translator_candidates(m_table, pattern, [&](std::uint32_t at) { return live(at); });
-        collect_translators(m_table, pattern, candidates, [&](Point p) { return alive_at(p); }, c.translators,
-                            m_table.restrict_dpitch_zero);
+        // Collect the translators, giving up as soon as even every untested candidate
+        // passing could not lift the ratio to the floor.
+        const Point p0 = m_table.points[pattern[0]];
+        std::size_t left = candidates.size();
+        if (left == 0 || ratio_bound(m, left - 1) < floor) {  // one candidate is the zero Vector
+            m_cached_size[k] = m;
+            m_cached_t[k] = left == 0 ? 0 : left - 1;
+            return std::nullopt;
+        }
+        std::vector<Point>& points = m_scratch;
+        points.clear();
+        for (std::uint32_t i : pattern) points.push_back(m_table.points[i]);
+        TranslateTester& tester = m_tester;
+        tester.reset(points);
+        // Collect the translators, giving up as soon as even every untested candidate
+        // passing could not lift the ratio to the floor.
+        for (std::uint32_t q : candidates) {
+            --left;
+            const Point to = m_table.points[q];
+            const Vector v = to - p0;
+            if (v.is_zero() || (m_table.restrict_dpitch_zero && v.dpitch != 0) || !m_members.contains(to)) continue;
+            if (tester.fits(to)) c.translators.push_back(v);
+            if ((left & 63) == 0 && ratio_bound(m, c.translators.size() + left) < floor) {
+                m_cached_size[k] = m;
+                m_cached_t[k] = c.translators.size() + left;  // still a bound while the pattern stays
+                return std::nullopt;
+            }
+        }
         const std::size_t t = c.translators.size();
         m_cached_size[k] = m;
         m_cached_t[k] = t;
@@ -186,13 +209,9 @@ private:
         if (c.key.compression_ratio < floor) return std::nullopt;
 
         std::uint32_t pmin = UINT32_MAX, pmax = 0;
-        std::vector<Point>& points = m_scratch;
-        points.clear();
-        for (std::uint32_t i : pattern) {
-            const Point p = m_table.points[i];
+        for (const Point& p : points) {
             pmin = std::min(pmin, p.pitch);
             pmax = std::max(pmax, p.pitch);
-            points.push_back(p);
         }
         const std::size_t inside = m_boxes.count(points.front().tick, points.back().tick, pmin, pmax);
         c.key.compactness = inside ? static_cast<double>(m) / static_cast<double>(inside) : 0.0;
@@ -248,6 +267,7 @@ private:
         auto kill = [&](std::uint32_t i) {
             if (!m_alive[i]) return;
             m_alive[i] = 0;
+            m_members.erase(m_table.points[i]);
             --m_remaining;
             if (m_table.restrict_dpitch_zero) --m_row_alive[m_table.row_of[i]];
         };
@@ -259,6 +279,8 @@ private:
 
     MtpTable m_table;
     PointIndex m_index;
+    PointSet m_members;  // the remaining Points
+    TranslateTester m_tester{m_members};
     std::vector<std::uint8_t> m_alive;
     std::size_t m_remaining;
     std::vector<std::size_t> m_end;

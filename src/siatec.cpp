@@ -77,15 +77,19 @@ std::vector<Tec> build_tecs(const MtpTable& table) {
     std::vector<std::pair<std::uint64_t, std::uint32_t>>().swap(shapes);
 
     const PointSet members(table.points);
-    auto contains = [&](Point p) { return members.contains(p); };
     std::vector<std::vector<Vector>> translators(count);
     std::vector<Vector> scratch;
+    std::vector<Point> points;
+    TranslateTester tester(members);
     for (std::size_t k = 0; k < count; ++k) {
         if (source[k] != k) continue;
         const auto pattern = table.mtp(k);
+        points.clear();
+        for (std::uint32_t i : pattern) points.push_back(table.points[i]);
         const auto candidates = translator_candidates(table, pattern, [&](std::uint32_t at) { return table.mtp(at); });
         scratch.clear();
-        collect_translators(table, pattern, candidates, contains, scratch);
+        tester.reset(points);
+        collect_translators(table, candidates, tester, points[0], scratch);
         // Candidates ascend, so their differences do too unless a component wraps.
         if (table.may_wrap && !std::is_sorted(scratch.begin(), scratch.end())) {
             std::sort(scratch.begin(), scratch.end());

@@ -52,27 +52,16 @@ template <class ListOf>
     return best;
 }
 
-// Appends to `out` every non-zero c = points[q] - points[pattern[0]] (q from
-// `candidates`) for which contains(points[pattern[k]] + c) holds for k >= 1, limited
-// to dpitch 0 when the table is restricted. `out` receives them in candidate order.
-// With `check_anchor`, points[q] itself must pass `contains` too.
-template <class Contains>
-void collect_translators(const MtpTable& table, std::span<const std::uint32_t> pattern,
-                         std::span<const std::uint32_t> candidates, Contains&& contains, std::vector<Vector>& out,
-                         bool check_anchor = false) {
-    const Point p0 = table.points[pattern[0]];
+// Appends to `out` every non-zero c = points[q] - pattern[0] (q from `candidates`, in
+// their order) that carries the whole pattern into the tester's set, limited to
+// dpitch 0 when the table is restricted.
+inline void collect_translators(const MtpTable& table, std::span<const std::uint32_t> candidates,
+                                const TranslateTester& tester, Point p0, std::vector<Vector>& out) {
     for (std::uint32_t q : candidates) {
-        const Vector c = table.points[q] - p0;
+        const Point to = table.points[q];
+        const Vector c = to - p0;
         if (c.is_zero() || (table.restrict_dpitch_zero && c.dpitch != 0)) continue;
-        if (check_anchor && !contains(table.points[q])) continue;
-        bool all = true;
-        for (std::size_t k = 1; k < pattern.size(); ++k) {
-            if (!contains(table.points[pattern[k]] + c)) {
-                all = false;
-                break;
-            }
-        }
-        if (all) out.push_back(c);
+        if (tester.fits(to)) out.push_back(c);
     }
 }
 

@@ -1,0 +1,146 @@
+"""Brute-force reference model of the SIA family, for small point sets only.
+
+Everything here is written for clarity, not speed: SIA looks at every ordered pair
+of distinct points, SIATEC tries every difference q - P[0], COSIATEC is re-checked
+iteration by iteration. Points and vectors are plain tuples of ints; a TEC is any
+object with ``pattern``, ``translators`` and ``sub_tecs`` (the extension's class or
+``Tec`` below).
+"""
+
+from __future__ import annotations
+
+import math
+from typing import NamedTuple
+
+M = 2**32
+
+
+def s32(x: int) -> int:
+    """x modulo 2**32, read as a signed 32-bit integer."""
+    x %= M
+    return x - M if x >= 2**31 else x
+
+
+def vec(a, b):
+    """The vector from point a to point b, with 32-bit wrap-around."""
+    return (s32(b[0] - a[0]), s32(b[1] - a[1]))
+
+
+def add(p, v):
+    """Point p moved by vector v, modulo 2**32."""
+    return ((p[0] + v[0]) % M, (p[1] + v[1]) % M)
+
+
+class Tec(NamedTuple):
+    pattern: list
+    translators: set
+    sub_tecs: list = []
+
+
+def find_mtps(dataset, restrict=False):
+    pts = set(dataset)
+    origins = {}
+    for a in pts:
+        for b in pts:
+            v = vec(a, b)
+            if a != b and (not restrict or v[1] == 0):
+                origins.setdefault(v, set()).add(a)
+    return {v: sorted(o) for v, o in origins.items() if len(o) >= 2}
+
+
+def translators_of(pattern, pts, restrict=False):
+    found = set()
+    for q in pts:
+        c = vec(pattern[0], q)
+        if c != (0, 0) and (not restrict or c[1] == 0):
+            if all(add(p, c) in pts for p in pattern):
+                found.add(c)
+    return found
+
+
+def siatec(dataset, restrict=False):
+    """One (pattern, translators) pair per MTP key, as tuple/frozenset."""
+    pts = set(dataset)
+    return [(tuple(p), frozenset(translators_of(p, pts, restrict)))
+            for p in find_mtps(dataset, restrict).values()]
+
+
+def coverage(t) -> set:
+    base = set(t.pattern)
+    for s in t.sub_tecs:
+        base |= coverage(s)
+    cov = set(base)
+    for v in t.translators:
+        cov.update(add(b, v) for b in base)
+    return cov
+
+
+def units(t) -> int:
+    if not t.sub_tecs:
+        return len(t.pattern) + len(t.translators)
+    return sum(1 + units(s) for s in t.sub_tecs)
+
+
+def ratio(t) -> float:
+    u = units(t)
+    return len(coverage(t)) / u if u else math.nan
+
+
+def count_in_box(box_of, points) -> int:
+    ticks = [p[0] for p in box_of]
+    pitches = [p[1] for p in box_of]
+    return sum(min(ticks) <= t <= max(ticks) and min(pitches) <= p <= max(pitches)
+               for t, p in points)
+
+
+def compactness(t, points) -> float:
+    cov = coverage(t)
+    n = count_in_box(cov, points) if cov else 0
+    return len(t.pattern) / n if n else 0.0
+
+
+def sort_key(pattern, translators, points):
+    """The ranking key as a tuple whose *largest* value ranks best."""
+    cov = coverage(Tec(list(pattern), set(translators)))
+    n = count_in_box(pattern, points)
+    ticks = [s32(t) for t, _ in pattern]
+    pitches = [s32(p) for _, p in pattern]
+    tick_ext = (max(ticks) - min(ticks)) % M
+    pitch_ext = (max(pitches) - min(pitches)) % M
+    return (len(cov) / (len(pattern) + len(translators)),
+            len(pattern) / n if n else 0.0,
+            len(cov), len(pattern), -tick_ext, -(tick_ext * pitch_ext))
+
+
+def check_partition(dataset, tecs):
+    """The covered sets are pairwise disjoint and together hold the distinct points."""
+    seen = set()
+    for t in tecs:
+        cov = coverage(t)
+        assert not (cov & seen), f"{t!r} covers points already covered"
+        seen |= cov
+    assert seen == set(dataset)
+
+
+def check_cosiatec(dataset, tecs, restrict=False):
+    """Replays the greedy choice: each TEC is a candidate with the best key."""
+    remaining = set(dataset)
+    tecs = list(tecs)
+    i = 0
+    while remaining:
+        cands = siatec(sorted(remaining), restrict)
+        if not cands:
+            break
+        assert i < len(tecs), "encoding stops while candidates remain"
+        t = tecs[i]
+        i += 1
+        assert t.sub_tecs == []
+        chosen = (tuple(t.pattern), frozenset(t.translators))
+        assert chosen in cands, f"{t!r} is not a candidate of {sorted(remaining)}"
+        best = max(sort_key(p, tr, remaining) for p, tr in cands)
+        assert sort_key(*chosen, remaining) == best, f"{t!r} does not rank best"
+        cov = coverage(t)
+        assert cov <= remaining
+        remaining -= cov
+    rest = [(t.pattern, t.translators, t.sub_tecs) for t in tecs[i:]]
+    assert rest == [([p], set(), []) for p in sorted(remaining)]
