@@ -78,6 +78,8 @@ public:
           m_cached_size(m_table.size(), 0),
           m_cached_t(m_table.size(), 0),
           m_stamp(m_table.points.size(), 0) {
+        m_active.resize(m_table.size());
+        for (std::size_t k = 0; k < m_active.size(); ++k) m_active[k] = static_cast<std::uint32_t>(k);
         if (m_table.restrict_dpitch_zero) {
             m_row_alive.resize(m_table.row_offsets.size() - 1);
             for (std::size_t r = 0; r + 1 < m_table.row_offsets.size(); ++r) {
@@ -116,10 +118,13 @@ private:
 
     // Drops from every origin list the pairs whose origin or image is covered; the
     // survivors keep their ascending order, so each list stays an MTP of what remains.
+    // Lists that fall below two pairs are dropped from the active set for good: the
+    // remaining Points only shrink. (Their stale contents stay a superset of the truth,
+    // which is all that translator_candidates needs of them.)
     void refresh() {
-        for (std::size_t k = 0; k < m_table.size(); ++k) {
+        std::size_t kept = 0;
+        for (const std::uint32_t k : m_active) {
             const std::size_t begin = m_table.offsets[k];
-            if (m_end[k] - begin < 2) continue;
             std::size_t out = begin;
             for (std::size_t e = begin; e < m_end[k]; ++e) {
                 const std::uint32_t o = m_table.origins[e], t = m_table.targets[e];
@@ -130,7 +135,9 @@ private:
                 }
             }
             m_end[k] = out;
+            if (out - begin >= 2) m_active[kept++] = k;
         }
+        m_active.resize(kept);
     }
 
     // An upper bound of the translator count of the k-th candidate.
@@ -238,9 +245,8 @@ private:
         // raise the floor, then only those whose bound still reaches it.
         m_bounds.clear();
         const double cap_r = static_cast<double>(m_remaining);
-        for (std::size_t k = 0; k < m_table.size(); ++k) {
+        for (const std::uint32_t k : m_active) {
             const std::size_t m = m_end[k] - m_table.offsets[k];
-            if (m < 2) continue;
             const double bound = std::min(ratio_bound(m, translator_bound(k)), cap_r / static_cast<double>(m));
             m_bounds.emplace_back(bound, static_cast<std::uint32_t>(k));
         }
@@ -284,6 +290,7 @@ private:
     std::vector<std::uint8_t> m_alive;
     std::size_t m_remaining;
     std::vector<std::size_t> m_end;
+    std::vector<std::uint32_t> m_active;  // the Vectors whose lists may still hold two pairs
     std::vector<std::size_t> m_cached_size;
     std::vector<std::size_t> m_cached_t;
     std::vector<std::uint32_t> m_stamp;

@@ -40,13 +40,27 @@ void shift_translators(std::span<const Vector> from, Vector s, bool may_wrap, st
         return;
     }
     out.reserve(from.size() + 1);
-    for (const Vector& t : from) {
-        if (!(t == s)) out.push_back(t - s);
-    }
-    // Moving by a constant keeps the order unless a component wraps.
-    if (may_wrap && !std::is_sorted(out.begin(), out.end())) std::sort(out.begin(), out.end());
     const Vector back = -s;
-    out.insert(std::lower_bound(out.begin(), out.end(), back), back);
+    if (may_wrap) {
+        for (const Vector& t : from) {
+            if (!(t == s)) out.push_back(t - s);
+        }
+        out.push_back(back);
+        std::sort(out.begin(), out.end());
+        return;
+    }
+    // Without wrap-around, moving keeps the order: one merging pass places -s.
+    bool placed = false;
+    for (const Vector& t : from) {
+        if (t == s) continue;
+        const Vector moved = t - s;
+        if (!placed && back < moved) {
+            out.push_back(back);
+            placed = true;
+        }
+        out.push_back(moved);
+    }
+    if (!placed) out.push_back(back);
 }
 
 }  // namespace

@@ -191,9 +191,26 @@ bool bool_arg(const Bound& a, std::size_t at, const char* name, bool fallback) {
     return a[at] ? convert_arg(name, [&] { return to_bool(a[at]); }) : fallback;
 }
 
+// Pauses the cyclic collector while a large result is built: the new lists cannot form
+// cycles, and a collection every few hundred of them would traverse the whole result
+// again and again.
+class GcPause {
+public:
+    GcPause() noexcept : m_was_enabled(PyGC_Disable() != 0) {}
+    ~GcPause() {
+        if (m_was_enabled) PyGC_Enable();
+    }
+    GcPause(const GcPause&) = delete;
+    GcPause& operator=(const GcPause&) = delete;
+
+private:
+    bool m_was_enabled;
+};
+
 // The MTP map as a dict; each distinct Point's tuple is built once and shared by the
 // lists that hold it.
 Ref mtp_dict(const MtpTable& table) {
+    const GcPause pause;
     std::vector<Ref> tuples;
     tuples.reserve(table.points.size());
     for (const Point& p : table.points) tuples.push_back(point_tuple(p));
