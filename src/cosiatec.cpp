@@ -5,6 +5,7 @@
 #include "cosiatec.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <optional>
 
@@ -77,6 +78,9 @@ public:
           m_end(m_table.offsets.begin() + 1, m_table.offsets.end()),
           m_cached_size(m_table.size(), 0),
           m_cached_t(m_table.size(), 0),
+          m_probe(m_table.size(), npos32),
+          m_probe_first(m_table.size(), 0),
+          m_memo(m_table.size()),
           m_stamp(m_table.points.size(), 0) {
         m_active.resize(m_table.size());
         for (std::size_t k = 0; k < m_active.size(); ++k) m_active[k] = static_cast<std::uint32_t>(k);
@@ -144,6 +148,16 @@ private:
     [[nodiscard]] std::size_t translator_bound(std::size_t k) const {
         const auto pattern = live(k);
         if (m_cached_size[k] == pattern.size()) return m_cached_t[k];  // same pattern, fewer Points
+        // The list that bounded the last evaluation still bounds this one if its
+        // difference w is still a difference of the pattern from its first Point.
+        const std::uint32_t at = m_probe[k];
+        if (at != npos32 && pattern[0] == m_probe_first[k]) {
+            const Point first = m_table.points[pattern[0]];
+            const Point other = first + m_table.vectors[at];
+            if (m_members.contains(other) && m_members.contains(other + m_table.vectors[k])) {
+                return live(at).size() - 1;
+            }
+        }
         const Vector w = m_table.points[pattern[1]] - m_table.points[pattern[0]];
         if (!m_table.restrict_dpitch_zero || w.dpitch == 0) {
             const std::uint32_t at = m_table.find(w);
@@ -155,15 +169,75 @@ private:
 
     // The exact key of candidate k, or nothing when it provably ranks below `floor`.
     std::optional<Candidate> evaluate(std::size_t k, double floor) {
+        // The MTP of -v is the MTP of v moved by v, in what remains as in the whole
+        // Dataset: partners share translator count and coverage size, hence ratio.
+        const std::uint32_t partner = m_table.find(-m_table.vectors[k]);
+        if (partner != npos32 && partner != k && m_memo[partner].round == m_round) {
+            return from_partner(k, partner, floor);
+        }
+        std::optional<Candidate> result = evaluate_alone(k, floor);
+        Memo& memo = m_memo[k];
+        memo.round = m_round;
+        memo.full = result.has_value();
+        if (result) {
+            memo.covered = result->key.coverage_size;
+            memo.translators = result->translators;
+        }
+        return result;
+    }
+
+    // Candidate k from its partner's evaluation in this round (its pattern is the
+    // partner's moved by the partner's Vector).
+    std::optional<Candidate> from_partner(std::size_t k, std::uint32_t partner, double floor) {
+        const Memo& memo = m_memo[partner];
+        // A partner pruned against an earlier, lower floor prunes this one too.
+        if (!memo.full) return std::nullopt;
         const auto pattern = live(k);
         const std::size_t m = pattern.size();
         Candidate c;
-        const auto candidates = translator_candidates(m_table, pattern, [&](std::uint32_t at) { return live(at); });
+        shift_translators(memo.translators, m_table.vectors[partner], m_table.may_wrap, c.translators);
+        c.key.coverage_size = memo.covered;
+        c.key.compression_ratio = static_cast<double>(memo.covered) / static_cast<double>(m + c.translators.size());
+        if (c.key.compression_ratio < floor) return std::nullopt;
+        finish_key(pattern, c.key);
+        return c;
+    }
+
+    // Compactness and extents: the parts of the key that depend on where the pattern is.
+    void finish_key(std::span<const std::uint32_t> pattern, SortKey& key) {
+        std::vector<Point>& points = m_scratch;
+        points.clear();
+        std::uint32_t pmin = UINT32_MAX, pmax = 0;
+        for (std::uint32_t i : pattern) {
+            const Point p = m_table.points[i];
+            pmin = std::min(pmin, p.pitch);
+            pmax = std::max(pmax, p.pitch);
+            points.push_back(p);
+        }
+        const std::size_t inside = m_boxes.count(points.front().tick, points.back().tick, pmin, pmax);
+        key.compactness = inside ? static_cast<double>(points.size()) / static_cast<double>(inside) : 0.0;
+        pattern_extents(points, key);
+    }
+
+    std::optional<Candidate> evaluate_alone(std::size_t k, double floor) {
+        const auto pattern = live(k);
+        const std::size_t m = pattern.size();
+        Candidate c;
+        const auto candidates =
+            translator_candidates(m_table, pattern, [&](std::uint32_t at) { return live(at); }, &m_probe[k]);
+        m_probe_first[k] = pattern[0];
         // Collect the translators, giving up as soon as even every untested candidate
         // passing could not lift the ratio to the floor.
         const Point p0 = m_table.points[pattern[0]];
+        // The fewest translators that could lift an m-Point pattern to the floor:
+        // m (t + 1) / (m + t) >= floor needs t >= m (floor - 1) / (m - floor). One less,
+        // so that rounding can never drop a candidate that ties.
+        const double fm = static_cast<double>(m);
+        if (floor >= fm) return std::nullopt;  // even infinitely many translators fall short
+        const double want = floor <= 1.0 ? 0.0 : std::floor(fm * (floor - 1.0) / (fm - floor)) - 1.0;
+        const std::size_t need = want > 0.0 ? static_cast<std::size_t>(want) : 0;
         std::size_t left = candidates.size();
-        if (left == 0 || ratio_bound(m, left - 1) < floor) {  // one candidate is the zero Vector
+        if (left == 0 || left - 1 < need) {  // one candidate is the zero Vector
             m_cached_size[k] = m;
             m_cached_t[k] = left == 0 ? 0 : left - 1;
             return std::nullopt;
@@ -174,14 +248,15 @@ private:
         TranslateTester& tester = m_tester;
         tester.reset(points);
         // Collect the translators, giving up as soon as even every untested candidate
-        // passing could not lift the ratio to the floor.
+        // passing could not reach the number needed.
         for (std::uint32_t q : candidates) {
             --left;
             const Point to = m_table.points[q];
             const Vector v = to - p0;
             if (v.is_zero() || (m_table.restrict_dpitch_zero && v.dpitch != 0) || !m_members.contains(to)) continue;
-            if (tester.fits(to)) c.translators.push_back(v);
-            if ((left & 63) == 0 && ratio_bound(m, c.translators.size() + left) < floor) {
+            if (tester.fits(to)) {
+                c.translators.push_back(v);
+            } else if (c.translators.size() + left < need) {
                 m_cached_size[k] = m;
                 m_cached_t[k] = c.translators.size() + left;  // still a bound while the pattern stays
                 return std::nullopt;
@@ -214,16 +289,8 @@ private:
         c.key.coverage_size = covered;
         c.key.compression_ratio = static_cast<double>(covered) / static_cast<double>(m + t);
         if (c.key.compression_ratio < floor) return std::nullopt;
-
-        std::uint32_t pmin = UINT32_MAX, pmax = 0;
-        for (const Point& p : points) {
-            pmin = std::min(pmin, p.pitch);
-            pmax = std::max(pmax, p.pitch);
-        }
-        const std::size_t inside = m_boxes.count(points.front().tick, points.back().tick, pmin, pmax);
-        c.key.compactness = inside ? static_cast<double>(m) / static_cast<double>(inside) : 0.0;
-        pattern_extents(points, c.key);
         normalize_translators(c.translators);
+        finish_key(pattern, c.key);
         return c;
     }
 
@@ -239,6 +306,7 @@ private:
     }
 
     std::optional<std::size_t> choose() {
+        ++m_round;
         m_best.reset();
         m_best_k = 0;
         // Bound every candidate's ratio cheaply, evaluate the most promising few to
@@ -293,6 +361,20 @@ private:
     std::vector<std::uint32_t> m_active;  // the Vectors whose lists may still hold two pairs
     std::vector<std::size_t> m_cached_size;
     std::vector<std::size_t> m_cached_t;
+    // The Vector whose origin list bounded candidate k's last evaluation, and the
+    // pattern's first Point then.
+    std::vector<std::uint32_t> m_probe;
+    std::vector<std::uint32_t> m_probe_first;
+    // What evaluating candidate k found in round `round`: pruned, or its coverage
+    // size and translators.
+    struct Memo {
+        std::uint32_t round = 0;
+        bool full = false;
+        std::size_t covered = 0;
+        std::vector<Vector> translators;
+    };
+    std::vector<Memo> m_memo;
+    std::uint32_t m_round = 0;
     std::vector<std::uint32_t> m_stamp;
     std::uint32_t m_epoch = 0;
     std::vector<std::size_t> m_row_alive;

@@ -32,7 +32,8 @@ bool same_shape(const MtpTable& table, std::span<const std::uint32_t> a, std::sp
     return true;
 }
 
-// T(P + s) from T(P), ascending.
+}  // namespace
+
 void shift_translators(std::span<const Vector> from, Vector s, bool may_wrap, std::vector<Vector>& out) {
     out.clear();
     if (s.is_zero()) {
@@ -62,8 +63,6 @@ void shift_translators(std::span<const Vector> from, Vector s, bool may_wrap, st
     }
     if (!placed) out.push_back(back);
 }
-
-}  // namespace
 
 std::vector<Tec> build_tecs(const MtpTable& table) {
     const std::size_t count = table.size();

@@ -23,14 +23,18 @@ namespace motivra::sia {
 // so q lies among the origins of that difference for every k.
 // `list_of(k)` gives the current origin list of the k-th Vector and `row` the candidates
 // of a restricted table's pattern[0] row.
+// `chosen`, when given, receives the position of the chosen list's Vector (npos32 for
+// a pitch row).
 template <class ListOf>
 [[nodiscard]] std::span<const std::uint32_t> translator_candidates(const MtpTable& table,
                                                                  std::span<const std::uint32_t> pattern,
-                                                                 ListOf&& list_of) {
+                                                                 ListOf&& list_of,
+                                                                 std::uint32_t* chosen = nullptr) {
     // Looking at a handful of differences finds a short list; looking at all of them
     // would cost as much as the test it saves.
     constexpr std::size_t probes = 8;
     std::span<const std::uint32_t> best;
+    std::uint32_t best_at = npos32;
     bool have = false;
     if (table.restrict_dpitch_zero) {
         best = table.row(table.row_of[pattern[0]]);
@@ -46,11 +50,18 @@ template <class ListOf>
         const std::span<const std::uint32_t> list = list_of(at);
         if (!have || list.size() < best.size()) {
             best = list;
+            best_at = at;
             have = true;
         }
     }
+    if (chosen) *chosen = best_at;
     return best;
 }
+
+// The translators of P + s, ascending, from the ascending translators of P: c carries
+// P + s into the Dataset exactly when s + c carries P, so they are {t - s : t in T(P)
+// or t = 0} less the zero Vector. `may_wrap` as in MtpTable.
+void shift_translators(std::span<const Vector> from, Vector s, bool may_wrap, std::vector<Vector>& out);
 
 // Appends to `out` every non-zero c = points[q] - pattern[0] (q from `candidates`, in
 // their order) that carries the whole pattern into the tester's set, limited to
