@@ -175,7 +175,9 @@ bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets) {
     const std::int64_t width = 2 * half + 1;
     if (ticks > (std::int64_t{1} << 30) || width > (std::int64_t{1} << 30)) return false;
     const std::size_t cells = static_cast<std::size_t>(ticks * width);
-    if (cells > std::max<std::size_t>(std::size_t{1} << 22, pairs) || cells > (std::size_t{1} << 28)) return false;
+    // A grid of up to two cells per ordered pair costs no more memory than the origin
+    // lists it saves hashing for.
+    if (cells > std::max<std::size_t>(std::size_t{1} << 16, 2 * pairs) || cells > (std::size_t{1} << 28)) return false;
     ensure_fits(mul_sat(cells, sizeof(std::uint32_t)));
     t.grid.assign(cells, 0);
     t.grid_ticks = ticks;

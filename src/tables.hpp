@@ -142,7 +142,7 @@ public:
         m_ticks = std::uint64_t{t1} - m_t0 + 1;
         m_pitches = std::uint64_t{p1} - p0 + 1;
         const std::uint64_t cells = m_ticks * m_pitches;  // < 2^64: both spans are at most 2^32
-        const std::uint64_t budget = std::max<std::uint64_t>(std::uint64_t{1} << 23, 64 * std::uint64_t{sorted_distinct.size()});
+        const std::uint64_t budget = std::max<std::uint64_t>(std::uint64_t{1} << 16, 64 * std::uint64_t{sorted_distinct.size()});
         if (m_ticks <= budget && m_pitches <= budget && cells <= budget) {
             m_bits.assign(static_cast<std::size_t>((cells + 63) / 64), 0);
             for (const Point& p : sorted_distinct) set_bit(p, true);
