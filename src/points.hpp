@@ -50,6 +50,11 @@ static_assert(sizeof(Vector) == 8, "a Vector must pack into 8 bytes: the hot tab
             static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(v.dpitch))};
 }
 
+[[nodiscard]] constexpr Vector operator+(const Vector& a, const Vector& b) noexcept {
+    return {static_cast<std::int32_t>(static_cast<std::uint32_t>(a.dtick) + static_cast<std::uint32_t>(b.dtick)),
+            static_cast<std::int32_t>(static_cast<std::uint32_t>(a.dpitch) + static_cast<std::uint32_t>(b.dpitch))};
+}
+
 [[nodiscard]] constexpr Vector operator-(const Vector& a, const Vector& b) noexcept {
     return {wrap_diff(static_cast<std::uint32_t>(a.dtick), static_cast<std::uint32_t>(b.dtick)),
             wrap_diff(static_cast<std::uint32_t>(a.dpitch), static_cast<std::uint32_t>(b.dpitch))};

@@ -34,36 +34,6 @@ bool same_shape(const MtpTable& table, std::span<const std::uint32_t> a, std::sp
 
 }  // namespace
 
-void shift_translators(std::span<const Vector> from, Vector s, bool may_wrap, std::vector<Vector>& out) {
-    out.clear();
-    if (s.is_zero()) {
-        out.assign(from.begin(), from.end());
-        return;
-    }
-    out.reserve(from.size() + 1);
-    const Vector back = -s;
-    if (may_wrap) {
-        for (const Vector& t : from) {
-            if (!(t == s)) out.push_back(t - s);
-        }
-        out.push_back(back);
-        std::sort(out.begin(), out.end());
-        return;
-    }
-    // Without wrap-around, moving keeps the order: one merging pass places -s.
-    bool placed = false;
-    for (const Vector& t : from) {
-        if (t == s) continue;
-        const Vector moved = t - s;
-        if (!placed && back < moved) {
-            out.push_back(back);
-            placed = true;
-        }
-        out.push_back(moved);
-    }
-    if (!placed) out.push_back(back);
-}
-
 std::vector<Tec> build_tecs(const MtpTable& table) {
     const std::size_t count = table.size();
     // Group the MTPs by shape; each group's first member is computed, the rest derived.
@@ -90,7 +60,7 @@ std::vector<Tec> build_tecs(const MtpTable& table) {
     std::vector<std::pair<std::uint64_t, std::uint32_t>>().swap(shapes);
 
     const PointSet members(table.points);
-    std::vector<std::vector<Vector>> translators(count);
+    std::vector<TranslatorSet> translators(count);
     std::vector<Vector> scratch;
     std::vector<Point> points;
     TranslateTester tester(members);
@@ -107,13 +77,13 @@ std::vector<Tec> build_tecs(const MtpTable& table) {
         if (table.may_wrap && !std::is_sorted(scratch.begin(), scratch.end())) {
             std::sort(scratch.begin(), scratch.end());
         }
-        translators[k].assign(scratch.begin(), scratch.end());
+        translators[k] = TranslatorSet(std::vector<Vector>(scratch.begin(), scratch.end()));
     }
     for (std::size_t k = 0; k < count; ++k) {
         const std::uint32_t r = source[k];
         if (r == k) continue;
         const Vector s = table.points[table.mtp(k)[0]] - table.points[table.mtp(r)[0]];
-        shift_translators(translators[r], s, table.may_wrap, translators[k]);
+        translators[k] = TranslatorSet::moved(translators[r], s, table.may_wrap);
     }
 
     std::vector<Tec> records;

@@ -58,11 +58,6 @@ template <class ListOf>
     return best;
 }
 
-// The translators of P + s, ascending, from the ascending translators of P: c carries
-// P + s into the Dataset exactly when s + c carries P, so they are {t - s : t in T(P)
-// or t = 0} less the zero Vector. `may_wrap` as in MtpTable.
-void shift_translators(std::span<const Vector> from, Vector s, bool may_wrap, std::vector<Vector>& out);
-
 // Appends to `out` every non-zero c = points[q] - pattern[0] (q from `candidates`, in
 // their order) that carries the whole pattern into the tester's set, limited to
 // dpitch 0 when the table is restricted.

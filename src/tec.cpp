@@ -38,6 +38,36 @@ void normalize_translators(std::vector<Vector>& translators) {
     translators.erase(std::unique(translators.begin(), translators.end()), translators.end());
 }
 
+void shift_translators(std::span<const Vector> from, Vector s, bool may_wrap, std::vector<Vector>& out) {
+    out.clear();
+    if (s.is_zero()) {
+        out.assign(from.begin(), from.end());
+        return;
+    }
+    out.reserve(from.size() + 1);
+    const Vector back = -s;
+    if (may_wrap) {
+        for (const Vector& t : from) {
+            if (!(t == s)) out.push_back(t - s);
+        }
+        out.push_back(back);
+        std::sort(out.begin(), out.end());
+        return;
+    }
+    // Without wrap-around, moving keeps the order: one merging pass places -s.
+    bool placed = false;
+    for (const Vector& t : from) {
+        if (t == s) continue;
+        const Vector moved = t - s;
+        if (!placed && back < moved) {
+            out.push_back(back);
+            placed = true;
+        }
+        out.push_back(moved);
+    }
+    if (!placed) out.push_back(back);
+}
+
 Tec make_tec(std::vector<Point> pattern, std::vector<Vector> translators, std::vector<TecPtr> sub_tecs) {
     if (pattern.size() > 1) std::stable_sort(pattern.begin(), pattern.end());
     normalize_translators(translators);
@@ -83,9 +113,9 @@ std::vector<Point> covered_set(const Tec& node, std::vector<std::vector<Point>>&
     std::vector<Point> covered;
     covered.reserve(mul_sat(base.size(), node.translators.size() + 1));
     covered = base;
-    for (const Vector& v : node.translators) {
+    node.translators.for_each([&](const Vector& v) {
         for (const Point& b : base) covered.push_back(b + v);
-    }
+    });
     sort_unique(covered);
     return covered;
 }
@@ -114,16 +144,18 @@ void append_points(std::string& out, std::span<const Point> points) {
     out.push_back(']');
 }
 
-void append_vectors(std::string& out, std::span<const Vector> vectors) {
+void append_vectors(std::string& out, const TranslatorSet& vectors) {
     out.push_back('{');
-    for (std::size_t i = 0; i < vectors.size(); ++i) {
-        if (i) out.append(", ");
+    bool first = true;
+    vectors.for_each([&](const Vector& v) {
+        if (!first) out.append(", ");
+        first = false;
         out.push_back('(');
-        append_int(out, vectors[i].dtick);
+        append_int(out, v.dtick);
         out.append(", ");
-        append_int(out, vectors[i].dpitch);
+        append_int(out, v.dpitch);
         out.push_back(')');
-    }
+    });
     out.push_back('}');
 }
 

@@ -13,6 +13,58 @@
 
 namespace motivra::sia {
 
+// The translators of P + s, ascending, from the ascending translators of P, where s is
+// one of them: c carries P + s into the Dataset exactly when s + c carries P, so they
+// are {t - s : t in T(P) or t = 0} less the zero Vector, as many as T(P). Without
+// wrap-around (`may_wrap` false) moving keeps the order and one merging pass suffices.
+void shift_translators(std::span<const Vector> from, Vector s, bool may_wrap, std::vector<Vector>& out);
+
+// The translator set of a TEC: distinct Vectors, iterated in ascending order. The
+// builders give every pattern of one shape a translator set that is a move of one
+// representative set (see shift_translators), so a set may be stored as a shared set
+// and a move, and is spelled out only when it is read.
+class TranslatorSet {
+public:
+    TranslatorSet() = default;
+    // Takes ascending, distinct Vectors.
+    explicit TranslatorSet(std::vector<Vector> ascending)
+        : m_base(std::make_shared<const std::vector<Vector>>(std::move(ascending))) {}
+    // The set of P + s from the set of P; `s` must be a member of `base`.
+    static TranslatorSet moved(const TranslatorSet& base, Vector s, bool may_wrap) {
+        TranslatorSet set = base;
+        set.m_shift = set.m_shift + s;  // moves compose: (P + s1) + s2 = P + (s1 + s2)
+        set.m_may_wrap = set.m_may_wrap || may_wrap;
+        if (set.m_shift.is_zero()) set.m_may_wrap = false;
+        return set;
+    }
+
+    [[nodiscard]] std::size_t size() const noexcept { return m_base ? m_base->size() : 0; }
+    [[nodiscard]] bool empty() const noexcept { return size() == 0; }
+    // The Vectors, ascending.
+    [[nodiscard]] std::vector<Vector> to_vector() const {
+        if (!m_base) return {};
+        if (m_shift.is_zero()) return *m_base;
+        std::vector<Vector> out;
+        shift_translators(*m_base, m_shift, m_may_wrap, out);
+        return out;
+    }
+    // Calls f(v) for every Vector, ascending.
+    template <class F>
+    void for_each(F&& f) const {
+        if (!m_base) return;
+        if (m_shift.is_zero()) {
+            for (const Vector& v : *m_base) f(v);
+            return;
+        }
+        for (const Vector& v : to_vector()) f(v);
+    }
+
+private:
+    std::shared_ptr<const std::vector<Vector>> m_base;
+    Vector m_shift{};
+    bool m_may_wrap = false;
+};
+
 struct Tec;
 // A record never changes once it is shared, so subtrees are shared rather than
 // deep-copied: a copy is indistinguishable from a deep copy and costs O(1).
@@ -20,10 +72,13 @@ using TecPtr = std::shared_ptr<const Tec>;
 
 struct Tec {
     std::vector<Point> pattern;        // ascending after make_tec; duplicates kept
-    std::vector<Vector> translators;   // ascending and distinct: a set with a fixed order
+    TranslatorSet translators;         // ascending and distinct: a set with a fixed order
     std::vector<TecPtr> sub_tecs;      // empty for a leaf
 
     Tec() = default;
+    Tec(std::vector<Point> p, TranslatorSet t, std::vector<TecPtr> s = {})
+        : pattern(std::move(p)), translators(std::move(t)), sub_tecs(std::move(s)) {}
+    // `t` ascending and distinct.
     Tec(std::vector<Point> p, std::vector<Vector> t, std::vector<TecPtr> s = {})
         : pattern(std::move(p)), translators(std::move(t)), sub_tecs(std::move(s)) {}
     Tec(const Tec&) = default;

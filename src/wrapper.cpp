@@ -97,7 +97,7 @@ PyObject* get_pattern(PyObject* self, void*) noexcept {
     return guard([&] { return point_list(record(self).pattern).release(); });
 }
 PyObject* get_translators(PyObject* self, void*) noexcept {
-    return guard([&] { return vector_set(record(self).translators).release(); });
+    return guard([&] { return vector_set(record(self).translators.to_vector()).release(); });
 }
 PyObject* get_sub_tecs(PyObject* self, void*) noexcept {
     return guard([&]() -> PyObject* {
