@@ -111,7 +111,9 @@ std::vector<Point> covered_set(const Tec& node, std::vector<std::vector<Point>>&
     children.clear();
     sort_unique(base);
     std::vector<Point> covered;
-    covered.reserve(mul_sat(base.size(), node.translators.size() + 1));
+    const std::size_t bound = mul_sat(base.size(), node.translators.size() + 1);
+    ensure_fits(mul_sat(bound, sizeof(Point)));
+    covered.reserve(bound);
     covered = base;
     node.translators.for_each([&](const Vector& v) {
         for (const Point& b : base) covered.push_back(b + v);
