@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace motivra::sia {
@@ -40,6 +41,16 @@ void ensure_fits(std::size_t bytes) {
     if (bytes > physical) throw std::bad_alloc();
     const std::size_t available = available_memory();
     if (available != 0 && bytes > available) throw std::bad_alloc();
+    // A lowered address-space limit (ulimit -v) binds before physical memory does.
+    struct rlimit limit {};
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        std::size_t mapped_pages = 0;
+        std::ifstream statm("/proc/self/statm");
+        statm >> mapped_pages;
+        const std::size_t mapped = mapped_pages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+        const std::size_t cap = static_cast<std::size_t>(limit.rlim_cur);
+        if (mapped >= cap || bytes > cap - mapped) throw std::bad_alloc();
+    }
 }
 
 std::vector<Point> distinct_sorted(std::span<const Point> dataset) {

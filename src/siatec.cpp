@@ -36,6 +36,9 @@ bool same_shape(const MtpTable& table, std::span<const std::uint32_t> a, std::sp
 
 std::vector<Tec> build_tecs(const MtpTable& table) {
     const std::size_t count = table.size();
+    // The records hold every MTP's Points: refuse before the translator work if even
+    // those cannot fit.
+    ensure_fits(add_sat(mul_sat(table.origins.size(), sizeof(Point)), mul_sat(count, sizeof(Tec) + 64)));
     // Group the MTPs by shape; each group's first member is computed, the rest derived.
     std::vector<std::pair<std::uint64_t, std::uint32_t>> shapes(count);
     for (std::size_t k = 0; k < count; ++k) shapes[k] = {shape_hash(table, table.mtp(k)), static_cast<std::uint32_t>(k)};

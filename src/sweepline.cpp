@@ -69,6 +69,7 @@ std::vector<Tec> build_tecs_from_mtps(std::span<const Point> dataset, bool restr
     if (std::is_sorted(dataset.begin(), dataset.end())) return sia::build_tecs_from_mtps(dataset, restrict_dpitch_zero);
 
     const MtpTable table = sia_table(dataset, restrict_dpitch_zero);
+    ensure_fits(add_sat(mul_sat(table.origins.size(), sizeof(Point)), mul_sat(table.size(), sizeof(Tec) + 64)));
     std::vector<Tec> records;
     std::vector<std::size_t> cursor;
     std::vector<Point> pattern;

@@ -76,26 +76,41 @@ Tec make_tec(std::vector<Point> pattern, std::vector<Vector> translators, std::v
 
 namespace {
 
-// Post-order fold over a tree: finish(node, child_results) -> R.
+// Post-order fold over a tree: finish(node, child_results) -> R. Subtrees can be
+// shared (the Python constructor shares rather than copies them), so a tree of n
+// records can stand for exponentially many; the result of a shared subtree is computed
+// once and reused, which keeps every fold linear in the number of distinct records.
 template <class R, class Finish>
 R fold_tree(const Tec& root, Finish&& finish) {
     struct Frame {
         const Tec* node;
+        bool shared;
         std::size_t next;
         std::vector<R> done;
     };
+    std::unordered_map<const Tec*, R> memo;
     std::vector<Frame> stack;
-    stack.push_back(Frame{&root, 0, {}});
+    stack.push_back(Frame{&root, false, 0, {}});
     for (;;) {
         Frame& top = stack.back();
         if (top.next < top.node->sub_tecs.size()) {
-            const Tec* child = top.node->sub_tecs[top.next++].get();
-            stack.push_back(Frame{child, 0, {}});
+            const TecPtr& child = top.node->sub_tecs[top.next++];
+            const bool shared = child.use_count() > 1;
+            if (shared) {
+                if (auto hit = memo.find(child.get()); hit != memo.end()) {
+                    top.done.push_back(hit->second);
+                    continue;
+                }
+            }
+            stack.push_back(Frame{child.get(), shared, 0, {}});
             continue;
         }
         R result = finish(*top.node, top.done);
+        const Tec* node = top.node;
+        const bool shared = top.shared;
         stack.pop_back();
         if (stack.empty()) return result;
+        if (shared) memo.emplace(node, result);
         stack.back().done.push_back(std::move(result));
     }
 }
@@ -166,21 +181,14 @@ void append_vectors(std::string& out, const TranslatorSet& vectors) {
 std::vector<Point> coverage(const Tec& tec) { return fold_tree<std::vector<Point>>(tec, covered_set); }
 
 std::uint64_t total_encoding_units(const Tec& tec) {
-    // A non-leaf counts one unit per sub-TEC plus their units, so the total is the
-    // number of nodes below the root plus the pattern and translator counts of leaves.
-    std::uint64_t units = 0;
-    std::vector<const Tec*> stack{&tec};
-    while (!stack.empty()) {
-        const Tec* node = stack.back();
-        stack.pop_back();
-        if (node != &tec) ++units;
-        if (node->is_leaf()) {
-            units += node->pattern.size() + node->translators.size();
-        } else {
-            for (const auto& kid : node->sub_tecs) stack.push_back(kid.get());
-        }
-    }
-    return units;
+    // A leaf counts its pattern and translators; a non-leaf one unit per sub-TEC plus
+    // their units (its own translators are not counted). Saturates rather than wraps.
+    return fold_tree<std::uint64_t>(tec, [](const Tec& node, std::vector<std::uint64_t>& kids) {
+        if (node.is_leaf()) return std::uint64_t{node.pattern.size() + node.translators.size()};
+        std::uint64_t units = 0;
+        for (std::uint64_t k : kids) units = add_sat(add_sat(units, 1), k);
+        return units;
+    });
 }
 
 double compression_ratio(const Tec& tec) {
@@ -213,6 +221,14 @@ std::string ratio_text(double value) {
 }
 
 std::string repr(const Tec& tec) {
+    // Every record writes at least "TEC(pattern=[], translators={}, sub_tecs=[])": refuse
+    // at once a text that cannot fit, however the tree shares its subtrees.
+    const std::uint64_t records = fold_tree<std::uint64_t>(tec, [](const Tec&, std::vector<std::uint64_t>& kids) {
+        std::uint64_t n = 1;
+        for (std::uint64_t k : kids) n = add_sat(n, k);
+        return n;
+    });
+    ensure_fits(mul_sat(static_cast<std::size_t>(records), 2 * 44));
     std::string out;
     struct Frame {
         const Tec* node;
@@ -245,19 +261,27 @@ std::string repr(const Tec& tec) {
 std::string summary(const Tec& tec, std::uint64_t indent) {
     if (indent >= (std::uint64_t{1} << 63)) throw Panic("capacity overflow");
 
-    // Refuse at once a text whose indentation alone cannot fit: the prefixes of a
-    // deep tree grow with the depth.
+    // Refuse at once a text whose indentation alone cannot fit: the prefixes of a deep
+    // tree grow with the depth. Rendered at pad p, a subtree writes p x lines(subtree)
+    // + deeper(subtree) bytes of prefix, where deeper() adds the 2 extra spaces per
+    // level below; both fold bottom-up, once per distinct record.
     {
-        std::size_t prefix_bytes = 0;
-        std::vector<std::pair<const Tec*, std::size_t>> stack{{&tec, static_cast<std::size_t>(indent)}};
-        while (!stack.empty()) {
-            auto [node, pad] = stack.back();
-            stack.pop_back();
-            prefix_bytes = add_sat(prefix_bytes, mul_sat(pad, node->is_leaf() ? 3 : 4));
-            for (const auto& kid : node->sub_tecs) stack.emplace_back(kid.get(), add_sat(pad, 2));
-        }
-        // The text is built here and then copied once into a Python string.
-        ensure_fits(mul_sat(prefix_bytes, 2));
+        struct Extent {
+            std::size_t lines;
+            std::size_t deeper;
+        };
+        const Extent e = fold_tree<Extent>(tec, [](const Tec& node, std::vector<Extent>& kids) {
+            Extent x{node.is_leaf() ? std::size_t{3} : std::size_t{4}, 0};
+            for (const Extent& k : kids) {
+                x.lines = add_sat(x.lines, k.lines);
+                x.deeper = add_sat(x.deeper, add_sat(mul_sat(2, k.lines), k.deeper));
+            }
+            return x;
+        });
+        const std::size_t prefix_bytes = add_sat(mul_sat(static_cast<std::size_t>(indent), e.lines), e.deeper);
+        // The text is built here and then copied once into a Python string; every line
+        // holds some 20 bytes besides its prefix.
+        ensure_fits(mul_sat(add_sat(prefix_bytes, mul_sat(e.lines, 20)), 2));
     }
 
     // Coverage sizes and unit counts of every node, bottom-up in one pass, so that a
