@@ -198,7 +198,7 @@ def measure_ours(label: str, ds: Dataset, args: argparse.Namespace) -> Cell:
 
 
 def measure_baseline(label: str, ds: Dataset, args: argparse.Namespace) -> Cell:
-    cmd = [str(args.baseline), *FUNCTIONS[label][2], "--repeat", str(args.repeat)]
+    cmd = [str(args.baseline), *FUNCTIONS[label][2], "--repeat", str(args.baseline_repeat or args.repeat)]
     if args.restrict:
         cmd.append("--restrict")
     code, out, err, peak = run_measured(cmd, ds.path, args.timeout)
@@ -333,6 +333,8 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
                         "max-seconds 5")
     p.add_argument("--restrict", action="store_true", help="restrict_dpitch_zero=True")
     p.add_argument("--seed", type=int, default=1, help="seed of the synthetic pieces")
+    p.add_argument("--baseline-repeat", type=int, default=None,
+                   help="runs per baseline cell (default: --repeat); its runs can be long")
     p.add_argument("--baseline", type=Path, default=None,
                    help="reference binary run on the same data for a time ratio")
     p.add_argument("--json", type=Path, default=None, help="also write the results as JSON")

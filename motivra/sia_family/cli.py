@@ -158,23 +158,14 @@ def _plural(n: int, word: str) -> str:
 
 
 def _write_tec(out: TextIO, label: str, tec: TranslationalEquivalence, indent: str) -> None:
-    translators = sorted(tec.translators)
-    if not translators and not tec.sub_tecs:
-        out.write(f"{indent}{label}  {_plural(len(tec.pattern), 'point')}, not repeated: {_pts(tec.pattern)}\n")
-        return
-    coverage = len(tec.coverage)
-    ratio = tec.compression_ratio
-    occurrences = len(translators) + 1
-    out.write(f"{indent}{label}  {_plural(coverage, 'point')} covered by {_plural(occurrences, 'occurrence')}, "
-              f"compression ratio {ratio:.3f}\n")
-    pad = indent + " " * (len(label) + 2)
-    if tec.pattern or not tec.sub_tecs:
-        out.write(f"{pad}pattern ({len(tec.pattern)}): {_pts(tec.pattern)}\n")
-    out.write(f"{pad}translators ({len(translators)}): {_pts(translators)}\n")
-    if tec.sub_tecs:
-        out.write(f"{pad}pattern encoded by {_plural(len(tec.sub_tecs), 'sub-TEC')}:\n")
-        for j, sub in enumerate(tec.sub_tecs, start=1):
-            _write_tec(out, f"{label.rstrip('.')}.{j}", sub, pad + "  ")
+    """A heading in words, then the TEC's own ``summary()`` (which nests its sub-TECs)."""
+    if not tec.translators and not tec.sub_tecs:
+        head = f"{_plural(len(tec.pattern), 'point')}, not repeated"
+    else:
+        head = (f"{_plural(len(tec.coverage), 'point')} covered by "
+                f"{_plural(len(tec.translators) + 1, 'occurrence')}")
+    out.write(f"{indent}{label}  {head}\n")
+    out.write(tec.summary(len(indent) + len(label) + 2) + "\n")
 
 
 def write_text(out: TextIO, result: Result) -> None:
