@@ -131,7 +131,7 @@ def test_csv_output_rebuilds_the_encoding(capsys):
 
 def test_text_report_of_each_operation(capsys):
     _, out, _ = run_main(capsys, "recursive")
-    assert "RecurSIA encoding (min_pattern_size=2)" in out and "pattern encoded by" in out
+    assert "RecurSIA encoding (min_pattern_size=2)" in out and "  sub-tecs:" in out
     _, out, _ = run_main(capsys, "tecs", "--sweepline")
     assert "SIATEC (sweepline) classes" in out
     _, out, _ = run_main(capsys, "mtps", "--restrict-dpitch-zero")
