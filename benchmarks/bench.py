@@ -128,11 +128,11 @@ class Dataset:
 
 def build_datasets(args: argparse.Namespace, workdir: Path) -> list[Dataset]:
     # The example piece is loaded from the source tree by path: it needs no extension.
-    spec = importlib.util.spec_from_file_location(
+    module_spec = importlib.util.spec_from_file_location(
         "example_piece", ROOT / "motivra" / "sia_family" / "example_piece.py")
-    assert spec is not None and spec.loader is not None
-    example_piece = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(example_piece)
+    assert module_spec is not None and module_spec.loader is not None
+    example_piece = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(example_piece)
     sets: list[tuple[str, list[tuple[int, int]], bool]] = [
         ("example (BWV 772)", example_piece.points(), False)]
     if args.data.is_dir():

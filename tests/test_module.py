@@ -78,9 +78,9 @@ def test_module_identity():
 
 
 def test_second_module_object_shares_the_class():
-    spec = importlib.util.find_spec(_core.__name__)
-    again = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(again)
+    module_spec = importlib.util.find_spec(_core.__name__)
+    again = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(again)
     assert again is not _core and again.__all__ == NAMES and again.__all__ is not _core.__all__
     assert again.find_mtps.__self__ is again and again.TranslationalEquivalence is TE
     assert type(again.cosiatec_compress([(0, 0)])[0]) is TE

@@ -343,15 +343,15 @@ def test_largest_real_piece():
 def _synthetic(n):
     """The benchmark's synthetic piece of n Points."""
     import importlib.util
-    spec = importlib.util.spec_from_file_location(
+    module_spec = importlib.util.spec_from_file_location(
         "_bench_for_tests", Path(__file__).resolve().parents[1] / "benchmarks" / "bench.py")
-    bench = importlib.util.module_from_spec(spec)
-    sys.modules[spec.name] = bench  # its dataclasses look their module up
+    bench = importlib.util.module_from_spec(module_spec)
+    sys.modules[module_spec.name] = bench  # its dataclasses look their module up
     try:
-        spec.loader.exec_module(bench)
+        module_spec.loader.exec_module(bench)
         return bench.synthetic_piece(n)
     finally:
-        del sys.modules[spec.name]
+        del sys.modules[module_spec.name]
 
 
 @pytest.mark.slow
