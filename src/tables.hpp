@@ -142,7 +142,10 @@ public:
         m_ticks = std::uint64_t{t1} - m_t0 + 1;
         m_pitches = std::uint64_t{p1} - p0 + 1;
         const std::uint64_t cells = m_ticks * m_pitches;  // < 2^64: both spans are at most 2^32
-        const std::uint64_t budget = std::max<std::uint64_t>(std::uint64_t{1} << 16, 64 * std::uint64_t{sorted_distinct.size()});
+        // Music spreads few notes over many ticks, so the grid is mostly empty; at up to
+        // 2 MiB, or 128 bytes a Point beyond that, it still costs far less than the MTP
+        // table beside it, and a bit test beats a hash probe several times over.
+        const std::uint64_t budget = std::max<std::uint64_t>(std::uint64_t{1} << 24, 1024 * std::uint64_t{sorted_distinct.size()});
         if (m_ticks <= budget && m_pitches <= budget && cells <= budget) {
             m_bits.assign(static_cast<std::size_t>((cells + 63) / 64), 0);
             for (const Point& p : sorted_distinct) set_bit(p, true);
