@@ -158,7 +158,7 @@ private:
                 return live(at).size() - 1;
             }
         }
-        const Vector w = m_table.points[pattern[1]] - m_table.points[pattern[0]];
+        const Vector w = m_table.points[pattern.back()] - m_table.points[pattern[0]];
         if (!m_table.restrict_dpitch_zero || w.dpitch == 0) {
             const std::uint32_t at = m_table.find(w);
             if (at != npos32) return live(at).size() - 1;
@@ -242,11 +242,14 @@ private:
             m_cached_t[k] = left == 0 ? 0 : left - 1;
             return std::nullopt;
         }
-        std::vector<Point>& points = m_scratch;
-        points.clear();
-        for (std::uint32_t i : pattern) points.push_back(m_table.points[i]);
-        TranslateTester& tester = m_tester;
-        tester.reset(points);
+        // Most candidates fail on their first test or two, so each moved Point is tested
+        // on its own rather than after preparing the whole pattern.
+        auto fits = [&](Vector v) {
+            for (std::size_t j = 1; j < m; ++j) {
+                if (!m_members.contains(m_table.points[pattern[j]] + v)) return false;
+            }
+            return true;
+        };
         // Collect the translators, giving up as soon as even every untested candidate
         // passing could not reach the number needed.
         for (std::uint32_t q : candidates) {
@@ -254,7 +257,7 @@ private:
             const Point to = m_table.points[q];
             const Vector v = to - p0;
             if (v.is_zero() || (m_table.restrict_dpitch_zero && v.dpitch != 0) || !m_members.contains(to)) continue;
-            if (tester.fits(to)) {
+            if (fits(v)) {
                 c.translators.push_back(v);
             } else if (c.translators.size() + left < need) {
                 m_cached_size[k] = m;
@@ -354,7 +357,6 @@ private:
     MtpTable m_table;
     PointIndex m_index;
     PointSet m_members;  // the remaining Points
-    TranslateTester m_tester{m_members};
     std::vector<std::uint8_t> m_alive;
     std::size_t m_remaining;
     std::vector<std::size_t> m_end;

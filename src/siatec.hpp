@@ -31,7 +31,8 @@ template <class ListOf>
                                                                  ListOf&& list_of,
                                                                  std::uint32_t* chosen = nullptr) {
     // Looking at a handful of differences finds a short list; looking at all of them
-    // would cost as much as the test it saves.
+    // would cost as much as the test it saves. Differences that span the pattern are
+    // rarer than those between neighbours, so the probes start from its far end.
     constexpr std::size_t probes = 8;
     std::span<const std::uint32_t> best;
     std::uint32_t best_at = npos32;
@@ -41,8 +42,9 @@ template <class ListOf>
         have = true;
     }
     const Point p0 = table.points[pattern[0]];
-    const std::size_t last = pattern.size() < probes + 1 ? pattern.size() : probes + 1;
-    for (std::size_t k = 1; k < last; ++k) {
+    const std::size_t m = pattern.size();
+    const std::size_t stop = m > probes ? m - probes : 1;
+    for (std::size_t k = m - 1; k >= stop; --k) {
         const Vector w = table.points[pattern[k]] - p0;
         if (table.restrict_dpitch_zero && w.dpitch != 0) continue;
         const std::uint32_t at = table.find(w);
