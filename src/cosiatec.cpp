@@ -126,17 +126,21 @@ private:
     // remaining Points only shrink. (Their stale contents stay a superset of the truth,
     // which is all that translator_candidates needs of them.)
     void refresh() {
+        std::uint32_t* origins = m_table.origins.data();
+        std::uint32_t* targets = m_table.targets.data();
+        const std::uint8_t* alive = m_alive.data();  // 0 or 1
         std::size_t kept = 0;
         for (const std::uint32_t k : m_active) {
             const std::size_t begin = m_table.offsets[k];
             std::size_t out = begin;
-            for (std::size_t e = begin; e < m_end[k]; ++e) {
-                const std::uint32_t o = m_table.origins[e], t = m_table.targets[e];
-                if (m_alive[o] && m_alive[t]) {
-                    m_table.origins[out] = o;
-                    m_table.targets[out] = t;
-                    ++out;
-                }
+            // Branch-free: whether a pair survives is unpredictable, so every pair is
+            // copied and the cursor only advances past survivors.
+            const std::size_t end = m_end[k];
+            for (std::size_t e = begin; e < end; ++e) {
+                const std::uint32_t o = origins[e], t = targets[e];
+                origins[out] = o;
+                targets[out] = t;
+                out += alive[o] & alive[t];
             }
             m_end[k] = out;
             if (out - begin >= 2) m_active[kept++] = k;
@@ -171,7 +175,7 @@ private:
     std::optional<Candidate> evaluate(std::size_t k, double floor) {
         // The MTP of -v is the MTP of v moved by v, in what remains as in the whole
         // Dataset: partners share translator count and coverage size, hence ratio.
-        const std::uint32_t partner = m_table.find(-m_table.vectors[k]);
+        const std::uint32_t partner = m_table.partner(k);
         if (partner != npos32 && partner != k && m_memo[partner].round == m_round) {
             return from_partner(k, partner, floor);
         }
@@ -222,7 +226,6 @@ private:
     std::optional<Candidate> evaluate_alone(std::size_t k, double floor) {
         const auto pattern = live(k);
         const std::size_t m = pattern.size();
-        Candidate c;
         const auto candidates =
             translator_candidates(m_table, pattern, [&](std::uint32_t at) { return live(at); }, &m_probe[k]);
         m_probe_first[k] = pattern[0];
@@ -252,20 +255,22 @@ private:
         };
         // Collect the translators, giving up as soon as even every untested candidate
         // passing could not reach the number needed.
+        std::vector<Vector>& found = m_found;
+        found.clear();
         for (std::uint32_t q : candidates) {
             --left;
             const Point to = m_table.points[q];
             const Vector v = to - p0;
             if (v.is_zero() || (m_table.restrict_dpitch_zero && v.dpitch != 0) || !m_members.contains(to)) continue;
             if (fits(v)) {
-                c.translators.push_back(v);
-            } else if (c.translators.size() + left < need) {
+                found.push_back(v);
+            } else if (found.size() + left < need) {
                 m_cached_size[k] = m;
-                m_cached_t[k] = c.translators.size() + left;  // still a bound while the pattern stays
+                m_cached_t[k] = found.size() + left;  // still a bound while the pattern stays
                 return std::nullopt;
             }
         }
-        const std::size_t t = c.translators.size();
+        const std::size_t t = found.size();
         m_cached_size[k] = m;
         m_cached_t[k] = t;
         if (t == 0 || ratio_bound(m, t) < floor) return std::nullopt;
@@ -280,7 +285,7 @@ private:
             m_stamp[i] = m_epoch;
             ++covered;
         }
-        for (const Vector& v : c.translators) {
+        for (const Vector& v : found) {
             for (std::uint32_t i : pattern) {
                 const std::uint32_t at = m_index.find(m_table.points[i] + v);
                 if (m_stamp[at] != m_epoch) {
@@ -289,9 +294,12 @@ private:
                 }
             }
         }
+        const double ratio = static_cast<double>(covered) / static_cast<double>(m + t);
+        if (ratio < floor) return std::nullopt;
+        Candidate c;
         c.key.coverage_size = covered;
-        c.key.compression_ratio = static_cast<double>(covered) / static_cast<double>(m + t);
-        if (c.key.compression_ratio < floor) return std::nullopt;
+        c.key.compression_ratio = ratio;
+        c.translators.assign(found.begin(), found.end());
         normalize_translators(c.translators);
         finish_key(pattern, c.key);
         return c;
@@ -383,6 +391,7 @@ private:
     BoxCounter m_boxes;
     std::vector<std::pair<double, std::uint32_t>> m_bounds;
     std::vector<Point> m_scratch;
+    std::vector<Vector> m_found;
     std::optional<Candidate> m_best;
     std::size_t m_best_k = 0;
 };

@@ -46,6 +46,11 @@ struct MtpTable {
     [[nodiscard]] std::span<const std::uint32_t> row(std::uint32_t r) const noexcept {
         return {row_members.data() + row_offsets[r], row_offsets[r + 1] - row_offsets[r]};
     }
+    // The position of -vectors[k], or npos32 when it is not kept.
+    [[nodiscard]] std::uint32_t partner(std::size_t k) const noexcept {
+        if (!grid.empty()) return static_cast<std::uint32_t>(2 * forward - 1 - k);
+        return lookup.find(-vectors[k]);
+    }
     [[nodiscard]] std::uint32_t find(Vector v) const noexcept {
         if (grid.empty()) return lookup.find(v);
         const bool backward = v.dtick < 0 || (v.dtick == 0 && v.dpitch < 0);
