@@ -39,28 +39,32 @@ std::vector<Tec> build_tecs(const MtpTable& table) {
     // The records hold every MTP's Points: refuse before the translator work if even
     // those cannot fit.
     ensure_fits(add_sat(mul_sat(table.origins.size(), sizeof(Point)), mul_sat(count, sizeof(Tec) + 64)));
-    // Group the MTPs by shape; each group's first member is computed, the rest derived.
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> shapes(count);
-    for (std::size_t k = 0; k < count; ++k) shapes[k] = {shape_hash(table, table.mtp(k)), static_cast<std::uint32_t>(k)};
-    std::sort(shapes.begin(), shapes.end());
+    // Group the MTPs by shape; each shape's first member is computed, the rest derived.
+    // Without wrap-around the backward half mirrors the forward half (the MTP of -v is
+    // the MTP of v moved by v), so only the forward half needs grouping.
+    const std::size_t grouped = table.grid.empty() ? count : table.forward;
     std::vector<std::uint32_t> source(count);  // the member whose translators k derives from
-    for (std::size_t g = 0; g < count;) {
-        std::size_t end = g + 1;
-        while (end < count && shapes[end].first == shapes[g].first) ++end;
-        for (std::size_t i = g; i < end; ++i) {
-            const std::uint32_t k = shapes[i].second;
-            source[k] = k;
-            for (std::size_t j = g; j < i; ++j) {  // a hash collision is all but impossible
-                const std::uint32_t r = shapes[j].second;
-                if (source[r] == r && same_shape(table, table.mtp(r), table.mtp(k))) {
-                    source[k] = r;
-                    break;
-                }
+    {
+        struct Slot {
+            std::uint64_t hash;
+            std::uint32_t member = npos32;  // npos32 marks an empty slot
+        };
+        std::vector<Slot> slots(table_capacity(grouped));
+        const std::size_t mask = slots.size() - 1;
+        for (std::size_t k = 0; k < grouped; ++k) {
+            const auto pattern = table.mtp(k);
+            const std::uint64_t h = shape_hash(table, pattern);
+            std::size_t s = mix64(h) & mask;
+            // Equal hashes of different shapes are all but impossible, but are kept apart.
+            while (slots[s].member != npos32 &&
+                   !(slots[s].hash == h && same_shape(table, table.mtp(slots[s].member), pattern))) {
+                s = (s + 1) & mask;
             }
+            if (slots[s].member == npos32) slots[s] = Slot{h, static_cast<std::uint32_t>(k)};
+            source[k] = slots[s].member;
         }
-        g = end;
     }
-    std::vector<std::pair<std::uint64_t, std::uint32_t>>().swap(shapes);
+    for (std::size_t k = grouped; k < count; ++k) source[k] = source[table.partner(k)];
 
     const PointSet members(table.points);
     std::vector<TranslatorSet> translators(count);
