@@ -233,11 +233,13 @@ private:
         // passing could not lift the ratio to the floor.
         const Point p0 = m_table.points[pattern[0]];
         // The fewest translators that could lift an m-Point pattern to the floor:
-        // m (t + 1) / (m + t) >= floor needs t >= m (floor - 1) / (m - floor). One less,
-        // so that rounding can never drop a candidate that ties.
+        // m (t + 1) / (m + t) >= floor needs t >= m (floor - 1) / (m - floor). The
+        // quotient is rounded up less a relative billionth, far above its rounding
+        // error, so that a candidate that ties is never dropped.
         const double fm = static_cast<double>(m);
         if (floor >= fm) return std::nullopt;  // even infinitely many translators fall short
-        const double want = floor <= 1.0 ? 0.0 : std::floor(fm * (floor - 1.0) / (fm - floor)) - 1.0;
+        const double exact = floor <= 1.0 ? 0.0 : fm * (floor - 1.0) / (fm - floor);
+        const double want = std::ceil(exact - 1e-9 * std::max(1.0, exact));
         const std::size_t need = want > 0.0 ? static_cast<std::size_t>(want) : 0;
         std::size_t left = candidates.size();
         if (left == 0 || left - 1 < need) {  // one candidate is the zero Vector
