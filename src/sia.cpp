@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <numeric>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -181,7 +182,13 @@ bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets) {
         pmax = std::max(pmax, p.pitch);
     }
     if (tmax >= 0x80000000u || pmax >= 0x80000000u) return false;
-    const std::int64_t ticks = std::int64_t{tmax} - tmin + 1;
+    // Notes often fall on a coarser grid than the tick (a piece whose shortest value
+    // is a sixteenth, say): every difference is then a multiple of that step, and
+    // dividing by it shrinks the grid as much.
+    std::uint32_t step = 0;
+    for (const Point& p : t.points) step = std::gcd(step, p.tick - tmin);
+    if (step == 0) step = 1;
+    const std::int64_t ticks = (std::int64_t{tmax} - tmin) / step + 1;
     const std::int64_t half = t.restrict_dpitch_zero ? 0 : std::int64_t{pmax} - pmin;
     const std::int64_t width = 2 * half + 1;
     if (ticks > (std::int64_t{1} << 30) || width > (std::int64_t{1} << 30)) return false;
@@ -192,10 +199,13 @@ bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets) {
     ensure_fits(mul_sat(cells, sizeof(std::uint32_t)));
     t.grid.assign(cells, 0);
     t.grid_ticks = ticks;
+    t.grid_step = step;
     t.grid_pitch = half;
 
+    std::vector<std::int64_t> steps(n);  // each tick in steps from the first
+    for (std::size_t i = 0; i < n; ++i) steps[i] = (t.points[i].tick - tmin) / step;
     auto cell = [&](std::uint32_t i, std::uint32_t j) {
-        const std::int64_t dt = std::int64_t{t.points[j].tick} - t.points[i].tick;
+        const std::int64_t dt = steps[j] - steps[i];
         const std::int64_t dp = std::int64_t{t.points[j].pitch} - t.points[i].pitch;
         return static_cast<std::size_t>(dt * width + dp + half);
     };
@@ -247,7 +257,7 @@ bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets) {
             t.grid[c] = npos32;
             continue;
         }
-        const auto dt = static_cast<std::int32_t>(static_cast<std::int64_t>(c) / width);
+        const auto dt = static_cast<std::int32_t>(static_cast<std::int64_t>(c) / width * step);
         const auto dp = static_cast<std::int32_t>(static_cast<std::int64_t>(c) % width - half);
         t.vectors[k] = Vector{dt, dp};
         t.vectors[2 * kept - 1 - k] = -Vector{dt, dp};

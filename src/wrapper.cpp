@@ -214,7 +214,8 @@ Ref mtp_dict(const MtpTable& table) {
     std::vector<Ref> tuples;
     tuples.reserve(table.points.size());
     for (const Point& p : table.points) tuples.push_back(point_tuple(p));
-    Ref dict = check(PyDict_New());
+    // Sized for every key at once: no rehashing while it fills.
+    Ref dict = check(_PyDict_NewPresized(static_cast<Py_ssize_t>(table.size())));
     for (std::size_t k = 0; k < table.size(); ++k) {
         const auto origins = table.mtp(k);
         Ref list = check(PyList_New(static_cast<Py_ssize_t>(origins.size())));
