@@ -70,7 +70,6 @@ std::vector<Tec> build_tecs(const MtpTable& table) {
     std::vector<TranslatorSet> translators(count);
     std::vector<Vector> scratch;
     std::vector<Point> points;
-    TranslateTester tester(members);
     for (std::size_t k = 0; k < count; ++k) {
         if (source[k] != k) continue;
         const auto pattern = table.mtp(k);
@@ -78,8 +77,7 @@ std::vector<Tec> build_tecs(const MtpTable& table) {
         for (std::uint32_t i : pattern) points.push_back(table.points[i]);
         const auto candidates = translator_candidates(table, pattern, [&](std::uint32_t at) { return table.mtp(at); });
         scratch.clear();
-        tester.reset(points);
-        collect_translators(table, candidates, tester, points[0], scratch);
+        collect_translators(table, candidates, members, points, scratch);
         // Candidates ascend, so their differences do too unless a component wraps.
         if (table.may_wrap && !std::is_sorted(scratch.begin(), scratch.end())) {
             std::sort(scratch.begin(), scratch.end());

@@ -61,15 +61,19 @@ template <class ListOf>
 }
 
 // Appends to `out` every non-zero c = points[q] - pattern[0] (q from `candidates`, in
-// their order) that carries the whole pattern into the tester's set, limited to
-// dpitch 0 when the table is restricted.
+// their order) that carries the whole pattern into `members`, limited to dpitch 0 when
+// the table is restricted. Most candidates fail on their first test or two, so each
+// moved Point is tested on its own.
 inline void collect_translators(const MtpTable& table, std::span<const std::uint32_t> candidates,
-                                const TranslateTester& tester, Point p0, std::vector<Vector>& out) {
+                                const PointSet& members, std::span<const Point> pattern,
+                                std::vector<Vector>& out) {
+    const Point p0 = pattern[0];
     for (std::uint32_t q : candidates) {
-        const Point to = table.points[q];
-        const Vector c = to - p0;
+        const Vector c = table.points[q] - p0;
         if (c.is_zero() || (table.restrict_dpitch_zero && c.dpitch != 0)) continue;
-        if (tester.fits(to)) out.push_back(c);
+        std::size_t k = 1;
+        while (k < pattern.size() && members.contains(pattern[k] + c)) ++k;
+        if (k == pattern.size()) out.push_back(c);
     }
 }
 

@@ -166,8 +166,6 @@ public:
         return i != npos32 && m_alive[i];
     }
 
-    [[nodiscard]] bool dense() const noexcept { return !m_bits.empty(); }
-
     // `p` must be a member of the set it was built from.
     void erase(Point p) noexcept {
         if (!m_bits.empty()) {
@@ -178,8 +176,6 @@ public:
     }
 
 private:
-    friend class TranslateTester;
-
     void set_bit(Point p, bool on) noexcept {
         const std::uint64_t bit = std::uint64_t{p.tick - m_t0} * m_pitches + (p.pitch - m_p0);
         const std::uint64_t mask = std::uint64_t{1} << (bit & 63);
@@ -195,78 +191,6 @@ private:
     std::uint64_t m_ticks = 0, m_pitches = 0;
     PointIndex m_index;
     std::vector<std::uint8_t> m_alive;
-};
-
-// Tests whether a fixed pattern, moved by many offsets, lies within a PointSet. On a
-// dense set a move is one box check and a constant shift of the pattern's bit
-// positions, so each Point costs an add, a load and a mask.
-class TranslateTester {
-public:
-    TranslateTester(const PointSet& set, std::span<const Point> pattern) : m_set(set) { reset(pattern); }
-    explicit TranslateTester(const PointSet& set) : m_set(set) {}
-
-    // Prepares for another pattern, reusing the buffers.
-    void reset(std::span<const Point> pattern) {
-        m_pattern = pattern;
-        m_bits.clear();
-        if (!m_set.dense() || pattern.empty()) return;
-        m_tlo = m_thi = pattern[0].tick;
-        m_plo = m_phi = pattern[0].pitch;
-        for (const Point& p : pattern) {
-            m_tlo = std::min<std::int64_t>(m_tlo, p.tick);
-            m_thi = std::max<std::int64_t>(m_thi, p.tick);
-            m_plo = std::min<std::int64_t>(m_plo, p.pitch);
-            m_phi = std::max<std::int64_t>(m_phi, p.pitch);
-            m_bits.push_back(static_cast<std::int64_t>((std::uint64_t{p.tick} - m_set.m_t0) * m_set.m_pitches +
-                                                       (std::uint64_t{p.pitch} - m_set.m_p0)));
-        }
-    }
-
-    // Whether pattern[k] + (to - pattern[0]) is in the set for every k >= 1, with the
-    // difference taken modulo 2^32 as everywhere.
-    [[nodiscard]] bool fits(Point to) const noexcept {
-        const Point from = m_pattern[0];
-        if (m_bits.empty()) {
-            const Vector c = to - from;
-            for (std::size_t k = 1; k < m_pattern.size(); ++k) {
-                if (!m_set.contains(m_pattern[k] + c)) return false;
-            }
-            return true;
-        }
-        // Exact offsets: a target outside the 32-bit range wraps to a far coordinate,
-        // which lies outside the set's box just as the box test below finds.
-        std::int64_t dt = std::int64_t{to.tick} - from.tick, dp = std::int64_t{to.pitch} - from.pitch;
-        const std::int64_t t0 = m_set.m_t0, p0 = m_set.m_p0;
-        const std::int64_t t1 = t0 + static_cast<std::int64_t>(m_set.m_ticks) - 1;
-        const std::int64_t p1 = p0 + static_cast<std::int64_t>(m_set.m_pitches) - 1;
-        if (!in_box(dt, dp, t0, t1, p0, p1)) {
-            // Some moved Point leaves the box as an exact sum; it may still land inside
-            // after wrapping around 2^32, so test Point by Point.
-            const Vector c = to - from;
-            for (std::size_t k = 1; k < m_pattern.size(); ++k) {
-                if (!m_set.contains(m_pattern[k] + c)) return false;
-            }
-            return true;
-        }
-        const std::int64_t shift = dt * static_cast<std::int64_t>(m_set.m_pitches) + dp;
-        const std::uint64_t* bits = m_set.m_bits.data();
-        for (std::size_t k = 1; k < m_bits.size(); ++k) {
-            const auto bit = static_cast<std::uint64_t>(m_bits[k] + shift);
-            if (!((bits[bit >> 6] >> (bit & 63)) & 1)) return false;
-        }
-        return true;
-    }
-
-private:
-    [[nodiscard]] bool in_box(std::int64_t dt, std::int64_t dp, std::int64_t t0, std::int64_t t1, std::int64_t p0,
-                              std::int64_t p1) const noexcept {
-        return m_tlo + dt >= t0 && m_thi + dt <= t1 && m_plo + dp >= p0 && m_phi + dp <= p1;
-    }
-
-    const PointSet& m_set;
-    std::span<const Point> m_pattern;
-    std::vector<std::int64_t> m_bits;
-    std::int64_t m_tlo = 0, m_thi = 0, m_plo = 0, m_phi = 0;
 };
 
 }  // namespace motivra::sia
