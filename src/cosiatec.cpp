@@ -310,6 +310,7 @@ private:
     // Keeps `c` if it ranks strictly better, or equally and earlier in builder order.
     void offer(std::size_t k, std::optional<Candidate>&& c) {
         if (!c) return;
+        m_strong.emplace_back(c->key.compression_ratio, static_cast<std::uint32_t>(k));
         if (m_best) {
             const int order = compare(c->key, m_best->key);
             if (order > 0 || (order == 0 && k > m_best_k)) return;
@@ -322,23 +323,27 @@ private:
         ++m_round;
         m_best.reset();
         m_best_k = 0;
-        // Bound every candidate's ratio cheaply, evaluate the most promising few to
-        // raise the floor, then only those whose bound still reaches it.
-        m_bounds.clear();
+        // The candidates that ranked high last round usually still do: trying them
+        // first sets a high floor at once.
+        std::vector<std::pair<double, std::uint32_t>>& prior = m_prior;
+        prior.swap(m_strong);
+        m_strong.clear();
+        const std::size_t warm = std::min<std::size_t>(prior.size(), 32);
+        std::partial_sort(prior.begin(), prior.begin() + static_cast<std::ptrdiff_t>(warm), prior.end(),
+                          [](const auto& a, const auto& b) { return a.first > b.first; });
+        for (std::size_t h = 0; h < warm; ++h) {
+            const std::uint32_t k = prior[h].second;
+            if (m_end[k] - m_table.offsets[k] >= 2) offer(k, evaluate(k, floor()));
+        }
+        // Then every candidate whose bounds reach the floor. The cheap ones come first:
+        // a ratio is below the pattern size and below remaining Points / pattern size.
         const double cap_r = static_cast<double>(m_remaining);
         for (const std::uint32_t k : m_active) {
-            const std::size_t m = m_end[k] - m_table.offsets[k];
-            const double bound = std::min(ratio_bound(m, translator_bound(k)), cap_r / static_cast<double>(m));
-            m_bounds.emplace_back(bound, static_cast<std::uint32_t>(k));
-        }
-        if (m_bounds.empty()) return std::nullopt;
-        const std::size_t head = std::min<std::size_t>(m_bounds.size(), 24);
-        std::nth_element(m_bounds.begin(), m_bounds.begin() + static_cast<std::ptrdiff_t>(head - 1), m_bounds.end(),
-                         [](const auto& a, const auto& b) { return a.first > b.first; });
-        for (std::size_t h = 0; h < head; ++h) offer(m_bounds[h].second, evaluate(m_bounds[h].second, floor()));
-        for (std::size_t h = head; h < m_bounds.size(); ++h) {
-            if (m_bounds[h].first < floor()) continue;
-            offer(m_bounds[h].second, evaluate(m_bounds[h].second, floor()));
+            const std::size_t size = m_end[k] - m_table.offsets[k];
+            const auto m = static_cast<double>(size);
+            const double f = floor();
+            if (m < f || cap_r / m < f || ratio_bound(size, translator_bound(k)) < f) continue;
+            offer(k, evaluate(k, f));
         }
         if (!m_best) return std::nullopt;  // cannot happen: every listed MTP has its own Vector
         return m_best_k;
@@ -391,7 +396,8 @@ private:
     std::uint32_t m_epoch = 0;
     std::vector<std::size_t> m_row_alive;
     BoxCounter m_boxes;
-    std::vector<std::pair<double, std::uint32_t>> m_bounds;
+    // The candidates offered this round and last, with their ratios.
+    std::vector<std::pair<double, std::uint32_t>> m_strong, m_prior;
     std::vector<Point> m_scratch;
     std::vector<Vector> m_found;
     std::optional<Candidate> m_best;
