@@ -216,13 +216,24 @@ Ref mtp_dict(const MtpTable& table) {
     for (const Point& p : table.points) tuples.push_back(point_tuple(p));
     // Sized for every key at once: no rehashing while it fills.
     Ref dict = check(_PyDict_NewPresized(static_cast<Py_ssize_t>(table.size())));
+    // The keys come in runs of one dtick (each half is ascending), so runs share one int.
+    Ref dtick;
+    std::int32_t last = 0;
     for (std::size_t k = 0; k < table.size(); ++k) {
         const auto origins = table.mtp(k);
         Ref list = check(PyList_New(static_cast<Py_ssize_t>(origins.size())));
         for (std::size_t i = 0; i < origins.size(); ++i) {
             PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), Py_NewRef(tuples[origins[i]].get()));
         }
-        check(PyDict_SetItem(dict.get(), vector_tuple(table.vectors[k]).get(), list.get()));
+        const Vector v = table.vectors[k];
+        if (!dtick || v.dtick != last) {
+            dtick = check(PyLong_FromLong(v.dtick));
+            last = v.dtick;
+        }
+        Ref key = check(PyTuple_New(2));
+        PyTuple_SET_ITEM(key.get(), 0, Py_NewRef(dtick.get()));
+        PyTuple_SET_ITEM(key.get(), 1, check(PyLong_FromLong(v.dpitch)).release());
+        check(PyDict_SetItem(dict.get(), key.get(), list.get()));
     }
     return dict;
 }
