@@ -342,7 +342,11 @@ private:
             const std::size_t size = m_end[k] - m_table.offsets[k];
             const auto m = static_cast<double>(size);
             const double f = floor();
-            if (m < f || cap_r / m < f || ratio_bound(size, translator_bound(k)) < f) continue;
+            if (m < f || cap_r / m < f) continue;
+            // A partner evaluated this round settles this candidate without a bound.
+            const std::uint32_t partner = m_table.partner(k);
+            const bool settled = partner != npos32 && partner != k && m_memo[partner].round == m_round;
+            if (settled ? !m_memo[partner].full : ratio_bound(size, translator_bound(k)) < f) continue;
             offer(k, evaluate(k, f));
         }
         if (!m_best) return std::nullopt;  // cannot happen: every listed MTP has its own Vector
