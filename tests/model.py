@@ -58,11 +58,18 @@ def translators_of(pattern, pts, restrict=False):
     return found
 
 
+def builder_order(vector):
+    """Sort key of the builders' order: vectors above zero ascending, then the rest."""
+    return (vector <= (0, 0), vector)
+
+
 def siatec(dataset, restrict=False):
-    """One (pattern, translators) pair per MTP key, as tuple/frozenset."""
+    """One (pattern, translators) pair per MTP key, as tuple/frozenset, in the
+    builders' order."""
     pts = set(dataset)
-    return [(tuple(p), frozenset(translators_of(p, pts, restrict)))
-            for p in find_mtps(dataset, restrict).values()]
+    mtps = find_mtps(dataset, restrict)
+    return [(tuple(mtps[v]), frozenset(translators_of(mtps[v], pts, restrict)))
+            for v in sorted(mtps, key=builder_order)]
 
 
 def coverage(t) -> set:
@@ -123,7 +130,8 @@ def check_partition(dataset, tecs):
 
 
 def check_cosiatec(dataset, tecs, restrict=False):
-    """Replays the greedy choice: each TEC is a candidate with the best key."""
+    """Replays the greedy choice: each TEC is the first candidate, in the builders'
+    order, with the best key."""
     remaining = set(dataset)
     tecs = list(tecs)
     i = 0
@@ -137,8 +145,10 @@ def check_cosiatec(dataset, tecs, restrict=False):
         assert t.sub_tecs == []
         chosen = (tuple(t.pattern), frozenset(t.translators))
         assert chosen in cands, f"{t!r} is not a candidate of {sorted(remaining)}"
-        best = max(sort_key(p, tr, remaining) for p, tr in cands)
+        keys = [sort_key(p, tr, remaining) for p, tr in cands]
+        best = max(keys)
         assert sort_key(*chosen, remaining) == best, f"{t!r} does not rank best"
+        assert chosen == cands[keys.index(best)], f"{t!r} is not the first of the best"
         cov = coverage(t)
         assert cov <= remaining
         remaining -= cov
