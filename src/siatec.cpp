@@ -34,7 +34,7 @@ bool same_shape(const MtpTable& table, std::span<const std::uint32_t> a, std::sp
 
 }  // namespace
 
-std::vector<TecPtr> build_tecs(const MtpTable& table) {
+std::vector<Tec> build_tecs(const MtpTable& table) {
     const std::size_t count = table.size();
     // The records hold every MTP's Points: refuse before the translator work if even
     // those cannot fit.
@@ -91,20 +91,19 @@ std::vector<TecPtr> build_tecs(const MtpTable& table) {
         translators[k] = TranslatorSet::moved(translators[r], s, table.may_wrap);
     }
 
-    // Shared from the start: the caller hands them out as they are.
-    std::vector<TecPtr> records;
+    std::vector<Tec> records;
     records.reserve(count);
     for (std::size_t k = 0; k < count; ++k) {
         const auto pattern = table.mtp(k);
         std::vector<Point> points;
         points.reserve(pattern.size());
         for (std::uint32_t i : pattern) points.push_back(table.points[i]);
-        records.push_back(std::make_shared<const Tec>(std::move(points), std::move(translators[k])));
+        records.emplace_back(std::move(points), std::move(translators[k]));
     }
     return records;
 }
 
-std::vector<TecPtr> build_tecs_from_mtps(std::span<const Point> dataset, bool restrict_dpitch_zero) {
+std::vector<Tec> build_tecs_from_mtps(std::span<const Point> dataset, bool restrict_dpitch_zero) {
     return build_tecs(sia_table(dataset, restrict_dpitch_zero));
 }
 

@@ -12,10 +12,10 @@ namespace motivra::sia {
 
 // The records of every MTP of `dataset`, in the order of MtpTable::vectors, each
 // with its translators in set order. Depends only on the distinct Points.
-[[nodiscard]] std::vector<TecPtr> build_tecs_from_mtps(std::span<const Point> dataset, bool restrict_dpitch_zero);
+[[nodiscard]] std::vector<Tec> build_tecs_from_mtps(std::span<const Point> dataset, bool restrict_dpitch_zero);
 
 // The same records from an existing MTP table.
-[[nodiscard]] std::vector<TecPtr> build_tecs(const MtpTable& table);
+[[nodiscard]] std::vector<Tec> build_tecs(const MtpTable& table);
 
 // A superset of the translators' images of pattern[0], as positions into table.points:
 // the shortest origin list that every translator must pass through. A translator c

@@ -65,12 +65,12 @@ std::vector<Vector> sweep(std::span<const Point> d, std::span<const Point> patte
 
 }  // namespace
 
-std::vector<TecPtr> build_tecs_from_mtps(std::span<const Point> dataset, bool restrict_dpitch_zero) {
+std::vector<Tec> build_tecs_from_mtps(std::span<const Point> dataset, bool restrict_dpitch_zero) {
     if (std::is_sorted(dataset.begin(), dataset.end())) return sia::build_tecs_from_mtps(dataset, restrict_dpitch_zero);
 
     const MtpTable table = sia_table(dataset, restrict_dpitch_zero);
     ensure_fits(add_sat(mul_sat(table.origins.size(), sizeof(Point)), mul_sat(table.size(), sizeof(Tec) + 64)));
-    std::vector<TecPtr> records;
+    std::vector<Tec> records;
     std::vector<std::size_t> cursor;
     std::vector<Point> pattern;
     for (std::size_t k = 0; k < table.size(); ++k) {
@@ -78,7 +78,7 @@ std::vector<TecPtr> build_tecs_from_mtps(std::span<const Point> dataset, bool re
         for (std::uint32_t i : table.mtp(k)) pattern.push_back(table.points[i]);
         std::vector<Vector> translators = sweep(dataset, pattern, restrict_dpitch_zero, cursor);
         if (translators.empty()) continue;
-        records.push_back(std::make_shared<const Tec>(pattern, std::move(translators)));
+        records.emplace_back(pattern, std::move(translators));
     }
     return records;
 }

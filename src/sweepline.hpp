@@ -12,6 +12,6 @@ namespace motivra::sia::sweepline {
 // On a Dataset sorted by (tick, pitch), repeats allowed, returns exactly the records of
 // SIATEC in the same order. On other input it still ends, and every translator it
 // reports carries its whole pattern onto Points of the Dataset.
-[[nodiscard]] std::vector<TecPtr> build_tecs_from_mtps(std::span<const Point> dataset, bool restrict_dpitch_zero);
+[[nodiscard]] std::vector<Tec> build_tecs_from_mtps(std::span<const Point> dataset, bool restrict_dpitch_zero);
 
 }  // namespace motivra::sia::sweepline

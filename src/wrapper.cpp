@@ -40,21 +40,15 @@ PyTypeObject* tec_type_checked() {
     return reinterpret_cast<PyTypeObject*>(type);
 }
 
-// One new instance per record, in order.
-Ref tec_list(std::vector<TecPtr>&& records) {
+// Moves each record into a new instance, in order.
+Ref tec_list(std::vector<Tec>&& records) {
     PyTypeObject* type = tec_type_checked();
     Ref list = check(PyList_New(static_cast<Py_ssize_t>(records.size())));
     for (std::size_t i = 0; i < records.size(); ++i) {
-        Ref item = new_instance(type, std::move(records[i]));
+        Ref item = new_instance(type, std::make_shared<const Tec>(std::move(records[i])));
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
     }
     return list;
-}
-Ref tec_list(std::vector<Tec>&& records) {
-    std::vector<TecPtr> shared;
-    shared.reserve(records.size());
-    for (Tec& record : records) shared.push_back(std::make_shared<const Tec>(std::move(record)));
-    return tec_list(std::move(shared));
 }
 
 std::vector<TecPtr> to_sub_tecs(PyObject* obj) {
@@ -257,13 +251,13 @@ PyObject* py_find_mtps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
 }
 
 // The three entries that take (dataset, restrict_dpitch_zero) and return records.
-template <std::vector<TecPtr> (*build)(std::span<const Point>, bool)>
+template <std::vector<Tec> (*build)(std::span<const Point>, bool)>
 PyObject* py_builder(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     return guard([&]() -> PyObject* {
         const Bound a = bind(sig, args, nargs, kwnames);
         std::vector<Point> dataset = dataset_arg(a);
         const bool restrict_dpitch_zero = bool_arg(a, 1, "restrict_dpitch_zero", false);
-        std::vector<TecPtr> records = build(dataset, restrict_dpitch_zero);
+        std::vector<Tec> records = build(dataset, restrict_dpitch_zero);
         std::vector<Point>().swap(dataset);
         return tec_list(std::move(records)).release();
     });
