@@ -179,6 +179,11 @@ private:
         if (partner != npos32 && partner != k && m_memo[partner].round == m_round) {
             return from_partner(k, partner, floor);
         }
+        return evaluate_and_remember(k, floor);
+    }
+
+    // Evaluates candidate k on its own and records the outcome for its partner.
+    std::optional<Candidate> evaluate_and_remember(std::size_t k, double floor) {
         std::optional<Candidate> result = evaluate_alone(k, floor);
         Memo& memo = m_memo[k];
         memo.round = m_round;
@@ -345,9 +350,11 @@ private:
             if (m < f || cap_r / m < f) continue;
             // A partner evaluated this round settles this candidate without a bound.
             const std::uint32_t partner = m_table.partner(k);
-            const bool settled = partner != npos32 && partner != k && m_memo[partner].round == m_round;
-            if (settled ? !m_memo[partner].full : ratio_bound(size, translator_bound(k)) < f) continue;
-            offer(k, evaluate(k, f));
+            if (partner != npos32 && partner != k && m_memo[partner].round == m_round) {
+                offer(k, from_partner(k, partner, f));
+            } else if (ratio_bound(size, translator_bound(k)) >= f) {
+                offer(k, evaluate_and_remember(k, f));
+            }
         }
         if (!m_best) return std::nullopt;  // cannot happen: every listed MTP has its own Vector
         return m_best_k;
