@@ -352,8 +352,12 @@ private:
             const std::uint32_t partner = m_table.partner(k);
             if (partner != npos32 && partner != k && m_memo[partner].round == m_round) {
                 offer(k, from_partner(k, partner, f));
-            } else if (ratio_bound(size, translator_bound(k)) >= f) {
-                offer(k, evaluate_and_remember(k, f));
+            } else {
+                // A bound holds as long as the pattern keeps its size (it only loses Points).
+                const std::size_t t = translator_bound(k);
+                m_cached_size[k] = size;
+                m_cached_t[k] = t;
+                if (ratio_bound(size, t) >= f) offer(k, evaluate_and_remember(k, f));
             }
         }
         if (!m_best) return std::nullopt;  // cannot happen: every listed MTP has its own Vector
