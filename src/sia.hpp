@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "monitor.hpp"
 #include "points.hpp"
 #include "tables.hpp"
 
@@ -74,7 +75,9 @@ struct MtpTable {
 // Builds the MTP map of `dataset`. Costs O(n^2) time over the n distinct Points
 // (or over the pairs within each pitch when `restrict_dpitch_zero` is set) and memory
 // proportional to the total length of the MTPs.
-[[nodiscard]] MtpTable sia_table(std::span<const Point> dataset, bool restrict_dpitch_zero, bool with_targets = false);
+// `monitor`, when given, is ticked as the pairs are gone through.
+[[nodiscard]] MtpTable sia_table(std::span<const Point> dataset, bool restrict_dpitch_zero, bool with_targets = false,
+                                 Monitor* monitor = nullptr);
 
 // The MTP map as (Vector, ascending Points) pairs, in the order of MtpTable::vectors.
 using MtpMap = std::vector<std::pair<Vector, std::vector<Point>>>;

@@ -129,14 +129,15 @@ def check_partition(dataset, tecs):
     assert seen == set(dataset)
 
 
-def check_cosiatec(dataset, tecs, restrict=False):
+def check_cosiatec(dataset, tecs, restrict=False, admit=lambda pattern, key: True):
     """Replays the greedy choice: each TEC is the first candidate, in the builders'
-    order, with the best key."""
+    order, with the best key, among those that ``admit`` accepts."""
     remaining = set(dataset)
     tecs = list(tecs)
     i = 0
     while remaining:
-        cands = siatec(sorted(remaining), restrict)
+        cands = [(p, tr) for p, tr in siatec(sorted(remaining), restrict)
+                 if admit(p, sort_key(p, tr, remaining))]
         if not cands:
             break
         assert i < len(tecs), "encoding stops while candidates remain"

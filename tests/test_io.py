@@ -227,14 +227,16 @@ def test_public_api_type_checks(tmp_path):
         "from motivra.sia_family import TranslationalEquivalence, cosiatec_compress\n"
         "from motivra.sia_family.io import read_piece, as_points\n"
         "from motivra.sia_family.cli import main\n"
+        "from motivra.sia_family.engine import compress\n"
         "points: list[tuple[int, int]] = read_piece('a.mid', pitch='morphetic')\n"
         "tecs: list[TranslationalEquivalence] = cosiatec_compress(as_points(points), sweepline_optimization=True)\n"
         "ratio: float = tecs[0].compression_ratio\n"
         "code: int = main(['--format', 'json'])\n"
+        "factor: float = compress(points, min_pattern_size=3).compression_factor\n"
         "bad: str = tecs[0].coverage\n"
         "read_piece('a.mid', pitch='chromatic')\n")
     r = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--no-incremental", str(user)],
                        capture_output=True, text=True, cwd=tmp_path, timeout=300)
     errors = [line for line in r.stdout.splitlines() if ": error:" in line]
     assert len(errors) == 2, r.stdout
-    assert "user.py:8:" in errors[0] and "user.py:9:" in errors[1]
+    assert "user.py:10:" in errors[0] and "user.py:11:" in errors[1]
