@@ -25,6 +25,7 @@ metrics are computed in the ground truth's own units.
 from __future__ import annotations
 
 import argparse
+import importlib
 import json
 import os
 import re
@@ -42,6 +43,7 @@ from .mirex import (
     OCCURRENCE_FORMS,
     Occurrence,
     Pattern,
+    format_number,
     looks_like_json,
     mtp_occurrences,
     note_patterns,
@@ -207,9 +209,8 @@ def _read_occurrence(path: Path) -> Occurrence:
             if len(fields) < 2:
                 raise ValueError
             onset: Onset = Fraction(fields[0]) if lisp else float(fields[0])
-            pitch = float(fields[1])
-            if pitch.is_integer():
-                pitch = int(pitch)  # type: ignore[assignment]
+            value = float(fields[1])
+            pitch: int | float = int(value) if value.is_integer() else value
         except (ValueError, ZeroDivisionError):
             form = "(onset midi morph duration staff)" if lisp else "onset, pitch"
             raise PieceError(path, f"line {number}: expected '{form}', got {text.strip()!r}") from None
@@ -280,7 +281,7 @@ def scores(reference: list[Any], estimate: list[Any]) -> dict[str, float]:
     computed at both thresholds here: ``mir_eval.pattern.evaluate`` (0.8.2)
     hands its threshold on under a name ``occurrence_FPR`` ignores."""
     _import_optional("mir_eval", "evaluating patterns", extra=EVAL_EXTRA)
-    from mir_eval import pattern as metrics
+    metrics = importlib.import_module("mir_eval.pattern")
 
     out: dict[str, float] = {}
     with warnings.catch_warnings():
@@ -308,7 +309,7 @@ def check_against_piece(truth: GroundTruth, piece: Piece, beats: Callable[[int],
         for occ in pattern.occurrences:
             for (onset, pitch), where in zip(occ.notes, occ.where):
                 if (truth.exact(onset), pitch) not in notes:
-                    raise PieceError(occ.source, f"{where}: the note ({onset}, {pitch}) of pattern "
+                    raise PieceError(occ.source, f"{where}: the note ({format_number(onset)}, {format_number(pitch)}) of pattern "
                                                  f"'{pattern.label}' is not a note of the piece "
                                                  f"{piece.source}{hint}")
 
@@ -367,7 +368,7 @@ def run(args: argparse.Namespace, read_piece: Callable[[str], Piece],
         run_operation: Callable[[argparse.Namespace], Any]) -> dict[str, Any]:
     """Load the ground truth and the estimate, check them, and score them."""
     truth = load_ground_truth(args.ground_truth, _annotators(args))
-    offset = args.offset_beats
+    offset: Fraction = args.offset_beats
     form = args.occurrences
     info: dict[str, Any] = {"occurrence_form": form}
     piece: Piece | None = None
@@ -406,21 +407,22 @@ def run(args: argparse.Namespace, read_piece: Callable[[str], Piece],
 
     # The time unit of the piece: its own ticks per beat, or those given, or
     # (for a ground truth in ticks) the ground truth's.
-    tpb = args.ticks_per_beat or (piece.ticks_per_beat if piece else None)
-    if tpb is None and truth.unit == "ticks":
+    tpb: int | None = args.ticks_per_beat or (piece.ticks_per_beat if piece else None)
+    same_ticks = tpb is None and truth.unit == "ticks"
+    if same_ticks:
         tpb, offset = truth.ticks_per_beat or 1, truth.offset_beats
     needs_tpb = piece is not None or (mirex_estimate is not None and args.onset == "ticks")
     if needs_tpb and tpb is None:
         where = piece.source if piece else args.encoding
         raise PieceError(where, "the ticks per beat are unknown (a CSV file does not say): give "
                                 "--ticks-per-beat N, and --offset-beats B if the ticks are shifted")
-    if truth.unit == "ticks" and truth.ticks_per_beat is None and tpb is not None and (
-            mirex_estimate is not None and args.onset == "beats"):
+    in_ticks = piece is not None or args.onset == "ticks"
+    if truth.unit == "ticks" and truth.ticks_per_beat is None and not (same_ticks and in_ticks):
         raise PieceError(truth.source, "the ground truth is in ticks but does not give "
                                        "\"ticks_per_beat\"")
 
     def beats(tick: int) -> Fraction:
-        return Fraction(tick, tpb) - offset  # type: ignore[arg-type]
+        return Fraction(tick, tpb) - offset
 
     if piece is not None:
         hint = ("" if args.ticks_per_beat is None and piece.ticks_per_beat is None and truth.unit == "ticks"
@@ -432,11 +434,10 @@ def run(args: argparse.Namespace, read_piece: Callable[[str], Piece],
         estimate = piece_estimate(piece, occurrence_lists, pitch, form, beats, info)
     else:
         assert mirex_estimate is not None
+        exact: Callable[[float], Fraction] = snap_beats
         if args.onset == "ticks":
             def exact(v: float) -> Fraction:
                 return beats(int(v))
-        else:
-            exact = snap_beats
         estimate = Estimate(os.fspath(args.encoding),
                             [[sorted({(exact(o), p) for o, p in occ.notes}) for occ in pat.occurrences]
                              for pat in mirex_estimate], info)

@@ -115,7 +115,7 @@ class Timing:
 def format_number(value: Fraction | int | float) -> str:
     """An onset or pitch as written in a MIREX file: integers plainly, other
     values as the shortest decimal that reads back as the same double."""
-    if isinstance(value, Fraction) and value.denominator == 1:
+    if isinstance(value, Fraction) and value.denominator == 1 or isinstance(value, float) and value.is_integer():
         value = int(value)
     if isinstance(value, int):
         return str(value)
@@ -137,8 +137,8 @@ def mirex_patterns(patterns: Sequence[Sequence[Sequence[Note]]], timing: Timing,
     for occurrences in patterns:
         rows = []
         for notes in occurrences:
-            pairs = {(n.tick, n.pitch(pitch)) for n in notes}
-            rows.append([(timing.onset(t), p) for t, p in sorted(pairs)])  # type: ignore[arg-type]
+            pairs = {(n.tick, n.midi if pitch == "midi" else n.morph) for n in notes}
+            rows.append([(timing.onset(t), p) for t, p in sorted(pairs) if p is not None])
         out.append(rows)
     return out
 
@@ -236,7 +236,7 @@ def read_mirex(path: str | os.PathLike[str]) -> list[Pattern]:
                                    f"'patternN' or 'occurrenceN', got {line!r}") from None
         if current is None or not current.occurrences:
             raise PieceError(path, f"line {number}: a note before the first 'occurrence' line")
-        current.occurrences[-1].notes.append((onset, pitch))
+        current.occurrences[-1].notes.append((onset, int(pitch) if pitch.is_integer() else pitch))
         current.occurrences[-1].where.append(f"line {number}")
     check(current)
     if not patterns:

@@ -28,6 +28,7 @@ from __future__ import annotations
 
 import bisect
 import csv
+import importlib
 import os
 import warnings
 from collections.abc import Iterable, Sequence
@@ -55,7 +56,7 @@ __all__ = ["Note", "Piece", "read_notes", "read_notes_csv", "read_notes_midi",
 CSV_COLUMNS = ("tick", "midi", "morph", "duration", "staff")
 
 
-@dataclass(frozen=True, order=True, slots=True)
+@dataclass(frozen=True, slots=True)
 class Note:
     """One note: onset in ticks, MIDI pitch, morphetic pitch (``None`` when
     not known), duration in ticks and staff (``None`` when not known)."""
@@ -207,9 +208,7 @@ def spell_morphetic(ticks: Sequence[int], midis: Sequence[int],
     notes["duration_div"] = durations if durations is not None else 1
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
-        from partitura.musicanalysis import estimate_spelling
-
-        spelling = estimate_spelling(notes)
+        spelling = importlib.import_module("partitura.musicanalysis").estimate_spelling(notes)
     return [morphetic_pitch(str(s), int(o)) for s, o in zip(spelling["step"], spelling["octave"])]
 
 
