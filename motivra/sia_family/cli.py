@@ -19,10 +19,9 @@ import os
 import re
 import sys
 from collections.abc import Callable, Sequence
+from fractions import Fraction
 from pathlib import Path
 from typing import Any, TextIO
-
-from fractions import Fraction
 
 from . import evaluate, example_piece, mirex
 from ._core import (
@@ -390,8 +389,11 @@ def run(args: argparse.Namespace) -> Result:
             raise PieceError("(bundled piece)", "morphetic pitch needs a score file with spelled notes")
     else:
         source = args.piece
-        piece = read_notes(args.piece, pitch=args.pitch, include_drums=args.include_drums,
-                           format=args.input_format)
+        # Pattern files in morphetic pitch need spelled notes whatever the points' pitch.
+        spelled = args.pitch == "morphetic" or (getattr(args, "format", None) == "mirex"
+                                                and getattr(args, "mirex_pitch", "midi") == "morphetic")
+        piece = read_notes(args.piece, pitch="morphetic" if spelled else "midi",
+                           include_drums=args.include_drums, format=args.input_format)
     points = piece.points(args.pitch)
     report = _report(args, piece)
     restrict = args.restrict_dpitch_zero
@@ -427,6 +429,8 @@ def _report(args: argparse.Namespace, piece: Piece) -> dict[str, Any]:
         "offset_beats": getattr(args, "offset_beats", Fraction(0)),
         "mirex_pitch": getattr(args, "mirex_pitch", "midi"),
     }
+    if getattr(args, "format", None) == "mirex" and report["mirex_pitch"] == "morphetic" and not piece.has_morph:
+        raise PieceError(piece.source, "--mirex-pitch morphetic needs the morphetic pitch of every note")
     if getattr(args, "format", None) == "mirex" and report["onset"] == "beats" and not report["ticks_per_beat"]:
         raise PieceError(piece.source, "onsets in beats need the ticks per beat, which a CSV file does "
                                        "not give: use --ticks-per-beat N (and --offset-beats B), "
@@ -474,8 +478,8 @@ def main(argv: Sequence[str] | None = None) -> int:
     if args.operation in ("recursive", "evaluate") and args.min_pattern_size < 0:
         parser.error("--min-pattern-size must be 0 or more")
     if args.operation == "evaluate":
-        return evaluate.main(args, lambda path: read_notes(path, pitch=args.pitch, include_drums=args.include_drums,
-                                                           format=args.input_format),
+        return evaluate.main(args, lambda path, pitch: read_notes(
+            path, pitch=pitch, include_drums=args.include_drums, format=args.input_format),  # type: ignore[arg-type]
                              _run_for_evaluation, PROG)
     try:
         result = run(args)

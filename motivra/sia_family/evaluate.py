@@ -364,7 +364,7 @@ def _annotators(args: argparse.Namespace) -> list[str] | None:
     return [a.strip() for a in value.split(",") if a.strip()] if value else None
 
 
-def run(args: argparse.Namespace, read_piece: Callable[[str], Piece],
+def run(args: argparse.Namespace, read_piece: Callable[[str, str], Piece],
         run_operation: Callable[[argparse.Namespace], Any]) -> dict[str, Any]:
     """Load the ground truth and the estimate, check them, and score them."""
     truth = load_ground_truth(args.ground_truth, _annotators(args))
@@ -382,7 +382,7 @@ def run(args: argparse.Namespace, read_piece: Callable[[str], Piece],
             if not source or not os.path.exists(source):
                 raise PieceError(args.encoding, "the notes of the piece are needed: give PIECE "
                                                 f"(the encoding names {source!r}, which does not exist)")
-            piece = read_piece(source)
+            piece = read_piece(source, pitch)
             info.update(algorithm=doc.get("algorithm"), encoding=os.fspath(args.encoding))
             if doc.get("encoding"):
                 info["compression_ratio"] = doc["encoding"].get("compression_ratio")
@@ -397,7 +397,7 @@ def run(args: argparse.Namespace, read_piece: Callable[[str], Piece],
             pitch = "midi"
             info.update(encoding=os.fspath(args.encoding))
             if args.piece:
-                piece = read_piece(args.piece)
+                piece = read_piece(args.piece, "midi")
     else:
         result = run_operation(args)
         piece, pitch = result.piece, result.pitch
@@ -478,7 +478,7 @@ def format_text(report: dict[str, Any]) -> str:
     return "\n".join(lines) + "\n"
 
 
-def main(args: argparse.Namespace, read_piece: Callable[[str], Piece],
+def main(args: argparse.Namespace, read_piece: Callable[[str, str], Piece],
          run_operation: Callable[[argparse.Namespace], Any], prog: str) -> int:
     try:
         report = run(args, read_piece, run_operation)
