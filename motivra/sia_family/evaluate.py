@@ -40,7 +40,6 @@ from typing import Any
 from ._core import TranslationalEquivalence
 from .io import MissingDependencyError, PieceError, Point, _import_optional
 from .mirex import (
-    OCCURRENCE_FORMS,
     Occurrence,
     Pattern,
     format_number,
