@@ -254,7 +254,8 @@ def _add_input(p: argparse.ArgumentParser) -> None:
     suffixes = ", ".join(f"{name}: {' '.join(s)}" for name, s in FORMATS.items())
     p.add_argument(
         "piece", nargs="?", metavar="PIECE",
-        help=f"the piece: a CSV file of tick,pitch rows, a MIDI file or a score file "
+        help="the piece: a CSV file of tick,pitch rows (or notes: tick,midi,morph[,duration,staff]), "
+             "a MIDI file or a score file "
              f"(MusicXML, MEI, kern); the format follows the suffix ({suffixes}). "
              f"Default: the bundled excerpt of {example_piece.NAME}",
     )
