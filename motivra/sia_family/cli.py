@@ -1,7 +1,7 @@
 """Command-line tool: find and compress repeated patterns in a piece of music.
 
-    motivra-sia [compress|recursive|tecs|mtps] [PIECE] [options]
-    python -m motivra.sia_family [compress|recursive|tecs|mtps] [PIECE] [options]
+    motivra-sia [compress|recursive|tecs|mtps|evaluate] [PIECE] [options]
+    python -m motivra.sia_family [compress|recursive|tecs|mtps|evaluate] [PIECE] [options]
 
 Without a subcommand, ``compress`` runs; without a piece, the bundled excerpt
 of Bach's Invention No. 1 is used. Run with ``--help`` for the options, and
@@ -19,10 +19,11 @@ import os
 import re
 import sys
 from collections.abc import Callable, Sequence
+from fractions import Fraction
 from pathlib import Path
 from typing import Any, TextIO
 
-from . import example_piece
+from . import evaluate, example_piece, mirex
 from ._core import (
     TranslationalEquivalence,
     build_tecs_from_mtps,
@@ -31,7 +32,8 @@ from ._core import (
     find_mtps,
     recursive_cosiatec_compress,
 )
-from .io import FORMATS, MissingDependencyError, PieceError, Point, read_piece
+from .io import FORMATS, MissingDependencyError, PieceError, Point
+from .notes import Piece, as_piece, read_notes
 
 __all__ = ["main", "build_parser", "encoding_units", "to_json", "SCHEMA"]
 
@@ -40,7 +42,7 @@ __all__ = ["main", "build_parser", "encoding_units", "to_json", "SCHEMA"]
 SCHEMA = "motivra.sia_family/encoding-v1"
 
 PROG = "motivra-sia"
-OPERATIONS = ("compress", "recursive", "tecs", "mtps")
+OPERATIONS = ("compress", "recursive", "tecs", "mtps", "evaluate")
 
 JSON_HELP = f"""\
 JSON output (--format json), schema "{SCHEMA}": one object with
@@ -49,6 +51,7 @@ JSON output (--format json), schema "{SCHEMA}": one object with
   "algorithm"  "SIA", "SIATEC", "SIATEC (sweepline)", "COSIATEC" or "RecurSIA"
   "piece"      {{"source": file name or bundled piece name, "points": distinct points}}
   "options"    the algorithm options used, by their Python parameter names
+  "pitch"      the pitch of the points: "midi" or "morphetic"
   "mtps"       (mtps only) [{{"vector": [dt, dp], "pattern": [[tick, pitch], ...]}}, ...]
   "tecs"       (other operations) [TEC, ...], a TEC being
                {{"pattern": [[tick, pitch], ...], "translators": [[dt, dp], ...],
@@ -64,6 +67,13 @@ tick, pitch (one row per point of each MTP); for the others tec, role, tick,
 pitch, one row per pattern point (role "pattern") and per translator (role
 "translator"), where tec numbers the TECs from 1 and "2.1" is the first
 sub-TEC of TEC 2.
+
+MIREX output (--format mirex): the pattern file of the MIREX task "Discovery
+of Repeated Themes & Sections": "pattern1", "occurrence1", one "onset, pitch"
+line per note, ...; one pattern per TEC (per MTP for mtps), its occurrences
+the pattern moved by 0 and by each translator in ascending order, written as
+notes (--occurrences raw|bbox|segment), onsets in beats (--onset ticks for
+ticks) and MIDI pitch (--mirex-pitch morphetic for the points' own pitch).
 
 Exit status: 0 on success, 1 when the piece cannot be read or an output
 cannot be written, 2 for a mistake on the command line."""
@@ -103,7 +113,8 @@ class Result:
 
     def __init__(self, operation: str, algorithm: str, source: str, points: list[Point],
                  options: dict[str, Any], mtps: dict[tuple[int, int], list[Point]] | None = None,
-                 tecs: list[TranslationalEquivalence] | None = None) -> None:
+                 tecs: list[TranslationalEquivalence] | None = None, piece: Piece | None = None,
+                 pitch: str = "midi", report: dict[str, Any] | None = None) -> None:
         self.operation = operation
         self.algorithm = algorithm
         self.source = source
@@ -111,6 +122,11 @@ class Result:
         self.options = options
         self.mtps = mtps
         self.tecs = tecs
+        #: The notes behind the points, their pitch kind, and how --format
+        #: mirex writes them (occurrences, onset unit, ticks_per_beat, ...).
+        self.piece = piece if piece is not None else as_piece(source, points)
+        self.pitch = pitch
+        self.report = report or {}
 
     @property
     def is_encoding(self) -> bool:
@@ -118,6 +134,16 @@ class Result:
 
     def units(self) -> int:
         return sum(encoding_units(tec) for tec in self.tecs or [])
+
+    def compression_ratio(self) -> float | None:
+        units = self.units()
+        return len(self.points) / units if self.is_encoding and units else None
+
+    def occurrence_lists(self) -> list[list[list[Point]]]:
+        """Every pattern as its occurrences (point lists): one per TEC, or one per MTP."""
+        if self.mtps is not None:
+            return [mirex.mtp_occurrences(v, p) for v, p in sorted(self.mtps.items())]
+        return [mirex.tec_occurrences(tec) for tec in self.tecs or []]
 
 
 def to_json(result: Result) -> dict[str, Any]:
@@ -128,6 +154,7 @@ def to_json(result: Result) -> dict[str, Any]:
         "algorithm": result.algorithm,
         "piece": {"source": result.source, "points": len(result.points)},
         "options": result.options,
+        "pitch": result.pitch,
     }
     if result.mtps is not None:
         doc["mtps"] = [
@@ -223,28 +250,68 @@ def write_csv(out: TextIO, result: Result) -> None:
 # Command line
 
 
-def _add_common(p: argparse.ArgumentParser) -> None:
+def _add_input(p: argparse.ArgumentParser) -> None:
     suffixes = ", ".join(f"{name}: {' '.join(s)}" for name, s in FORMATS.items())
     p.add_argument(
         "piece", nargs="?", metavar="PIECE",
-        help=f"the piece: a CSV file of tick,pitch rows, a MIDI file or a score file "
+        help="the piece: a CSV file of tick,pitch rows (or notes: tick,midi,morph[,duration,staff]), "
+             "a MIDI file or a score file "
              f"(MusicXML, MEI, kern); the format follows the suffix ({suffixes}). "
              f"Default: the bundled excerpt of {example_piece.NAME}",
     )
     p.add_argument("--input-format", choices=sorted(FORMATS), metavar="{csv,midi,score}",
                    help="read PIECE as this format whatever its suffix")
     p.add_argument("--pitch", choices=("midi", "morphetic"), default="midi",
-                   help="pitch of a score file: MIDI note number (default) or morphetic pitch "
-                        "from the spelling (A0 = 0, middle C = 23)")
+                   help="pitch of the points: MIDI note number (default) or morphetic pitch: a "
+                        "score's own spelling (A0 = 0, middle C = 23), a MIDI file spelled by "
+                        "the PS13 estimator, a CSV file's morph column")
     p.add_argument("--include-drums", action="store_true",
                    help="keep the notes of MIDI channel 10 (drums), left out by default")
     p.add_argument("--restrict-dpitch-zero", action="store_true",
                    help="consider only translations that keep the pitch (exact repetitions in time)")
-    p.add_argument("--format", choices=("text", "json", "csv"), default="text",
+
+
+def _fraction(text: str) -> Fraction:
+    try:
+        return Fraction(text)
+    except (ValueError, ZeroDivisionError):
+        raise argparse.ArgumentTypeError(f"expected a number such as 1, 0.5 or 1/3, got {text!r}") from None
+
+
+def _positive(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        value = 0
+    if value <= 0:
+        raise argparse.ArgumentTypeError(f"expected a positive integer, got {text!r}")
+    return value
+
+
+def _add_timing(p: argparse.ArgumentParser) -> None:
+    p.add_argument("--occurrences", choices=mirex.OCCURRENCE_FORMS, default="raw",
+                   help="notes of an occurrence: its own (raw, default), every note inside its "
+                        "bounding box (bbox), or every note between its first and last onset (segment)")
+    p.add_argument("--onset", choices=("beats", "ticks"), default="beats",
+                   help="onsets of pattern files in beats (default) or in ticks")
+    p.add_argument("--ticks-per-beat", type=_positive, metavar="N",
+                   help="ticks in a crotchet beat (default: from a MIDI or score file; "
+                        "a CSV file needs it for onsets in beats)")
+    p.add_argument("--offset-beats", type=_fraction, default=Fraction(0), metavar="B",
+                   help="beats to subtract from every onset (data shifted to start at 0, e.g. 1 for "
+                        "the JKU PDD CSV files)")
+
+
+def _add_common(p: argparse.ArgumentParser) -> None:
+    _add_input(p)
+    p.add_argument("--format", choices=("text", "json", "csv", "mirex"), default="text",
                    help="output format (default: text); the JSON and CSV layouts are described "
                         f"in '{PROG} --help'")
     p.add_argument("-o", "--output", metavar="FILE",
                    help="write the result to FILE instead of standard output")
+    _add_timing(p)
+    p.add_argument("--mirex-pitch", choices=("midi", "morphetic"), default="midi",
+                   help="pitch in pattern files: MIDI (default) or the morphetic pitch of the notes")
 
 
 def _add_compression(p: argparse.ArgumentParser) -> None:
@@ -266,7 +333,7 @@ def build_parser() -> argparse.ArgumentParser:
         epilog=JSON_HELP,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    sub = parser.add_subparsers(dest="operation", metavar="{compress,recursive,tecs,mtps}")
+    sub = parser.add_subparsers(dest="operation", metavar="{compress,recursive,tecs,mtps,evaluate}")
     fmt = argparse.RawDescriptionHelpFormatter
 
     p = sub.add_parser("compress", help="COSIATEC: a greedy encoding of the piece by TECs (default)",
@@ -299,6 +366,8 @@ def build_parser() -> argparse.ArgumentParser:
                                    "carries onto other points of the piece.",
                        epilog=JSON_HELP, formatter_class=fmt)
     _add_common(p)
+
+    evaluate.add_parser(sub, _add_input, _add_timing)
     return parser
 
 
@@ -315,16 +384,23 @@ def _normalise_argv(argv: list[str]) -> list[str]:
 def run(args: argparse.Namespace) -> Result:
     """Read the piece and run the chosen operation."""
     if args.piece is None:
-        source, points = example_piece.NAME, example_piece.points()
+        source = example_piece.NAME
+        piece = as_piece(source, example_piece.points(), 4 * example_piece.TICKS_PER_SEMIQUAVER)
         if args.pitch == "morphetic":
             raise PieceError("(bundled piece)", "morphetic pitch needs a score file with spelled notes")
     else:
         source = args.piece
-        points = read_piece(args.piece, pitch=args.pitch, include_drums=args.include_drums,
-                            format=args.input_format)
+        # Pattern files in morphetic pitch need spelled notes whatever the points' pitch.
+        spelled = args.pitch == "morphetic" or (getattr(args, "format", None) == "mirex"
+                                                and getattr(args, "mirex_pitch", "midi") == "morphetic")
+        piece = read_notes(args.piece, pitch="morphetic" if spelled else "midi",
+                           include_drums=args.include_drums, format=args.input_format)
+    points = piece.points(args.pitch)
+    report = _report(args, piece)
     restrict = args.restrict_dpitch_zero
     options: dict[str, Any] = {"restrict_dpitch_zero": restrict}
-    common = dict(operation=args.operation, source=source, points=points)
+    common = dict(operation=args.operation, source=source, points=points, piece=piece,
+                  pitch=args.pitch, report=report)
     if args.operation == "mtps":
         return Result(algorithm="SIA", options=options, mtps=find_mtps(points, restrict), **common)
     if args.operation == "tecs":
@@ -344,6 +420,35 @@ def run(args: argparse.Namespace) -> Result:
     return Result(algorithm="RecurSIA", options=options, tecs=tecs, **common)
 
 
+def _report(args: argparse.Namespace, piece: Piece) -> dict[str, Any]:
+    """How pattern files of this run write their notes; checks that onsets in
+    beats can be computed when a pattern file is asked for."""
+    report = {
+        "occurrences": getattr(args, "occurrences", "raw"),
+        "onset": getattr(args, "onset", "beats"),
+        "ticks_per_beat": getattr(args, "ticks_per_beat", None) or piece.ticks_per_beat,
+        "offset_beats": getattr(args, "offset_beats", Fraction(0)),
+        "mirex_pitch": getattr(args, "mirex_pitch", "midi"),
+    }
+    if getattr(args, "format", None) == "mirex" and report["mirex_pitch"] == "morphetic" and not piece.has_morph:
+        raise PieceError(piece.source, "--mirex-pitch morphetic needs the morphetic pitch of every note")
+    if getattr(args, "format", None) == "mirex" and report["onset"] == "beats" and not report["ticks_per_beat"]:
+        raise PieceError(piece.source, "onsets in beats need the ticks per beat, which a CSV file does "
+                                       "not give: use --ticks-per-beat N (and --offset-beats B), "
+                                       "or --onset ticks")
+    return report
+
+
+def write_mirex(out: TextIO, result: Result) -> None:
+    """The result as a MIREX pattern file."""
+    report = result.report
+    timing = mirex.Timing(report.get("onset", "beats"), report.get("ticks_per_beat"),
+                          Fraction(report.get("offset_beats", 0)))
+    patterns = mirex.note_patterns(result.piece, result.occurrence_lists(), result.pitch,  # type: ignore[arg-type]
+                                   report.get("occurrences", "raw"))
+    mirex.write_mirex(out, mirex.mirex_patterns(patterns, timing, report.get("mirex_pitch", "midi")))
+
+
 # A pair of integers as json.dumps(indent=...) lays it out; the line breaks it
 # requires cannot occur inside a JSON string.
 _PAIR = re.compile(r"\[\n *(-?\d+),\n *(-?\d+)\n *\]")
@@ -359,6 +464,8 @@ def render(result: Result, fmt: str) -> str:
         buffer.write("\n")
     elif fmt == "csv":
         write_csv(buffer, result)
+    elif fmt == "mirex":
+        write_mirex(buffer, result)
     else:
         write_text(buffer, result)
     return buffer.getvalue()
@@ -369,8 +476,12 @@ def main(argv: Sequence[str] | None = None) -> int:
     return the exit status."""
     parser = build_parser()
     args = parser.parse_args(_normalise_argv(list(sys.argv[1:] if argv is None else argv)))
-    if args.operation == "recursive" and args.min_pattern_size < 0:
+    if args.operation in ("recursive", "evaluate") and args.min_pattern_size < 0:
         parser.error("--min-pattern-size must be 0 or more")
+    if args.operation == "evaluate":
+        return evaluate.main(args, lambda path, pitch: read_notes(
+            path, pitch=pitch, include_drums=args.include_drums, format=args.input_format),  # type: ignore[arg-type]
+                             _run_for_evaluation, PROG)
     try:
         result = run(args)
     except (PieceError, MissingDependencyError) as e:
@@ -406,6 +517,11 @@ def main(argv: Sequence[str] | None = None) -> int:
         print(f"{PROG}: error: {plot}: {e}", file=sys.stderr)
         return 1
     return 0
+
+
+def _run_for_evaluation(args: argparse.Namespace) -> Result:
+    """Run the operation that ``evaluate --operation`` names."""
+    return run(argparse.Namespace(**{**vars(args), "operation": args.operation_to_run}))
 
 
 if __name__ == "__main__":
