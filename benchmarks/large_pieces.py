@@ -25,6 +25,7 @@ partitura in the interpreter that runs it (reading op. 132 takes about half a mi
 
 from __future__ import annotations
 
+import importlib
 import importlib.util
 import os
 import sys
@@ -76,7 +77,7 @@ def _score_reader() -> Any:
 def _corpus_files() -> dict[str, Path]:
     """Beethoven's corpus files, keyed by their path below the composer's folder."""
     try:
-        from music21 import corpus
+        corpus = importlib.import_module("music21.corpus")
     except ImportError:
         raise SystemExit(
             "error: the large pieces are read from music21's corpus, and music21 is not "
@@ -109,7 +110,7 @@ def generate(out: Path = DEFAULT_OUT) -> None:
         if rel not in files:
             raise SystemExit(f"error: music21's corpus has no beethoven/{rel}")
         print(f"reading beethoven/{rel} ...", file=sys.stderr, flush=True)
-        points = read_score(files[rel])
+        points: list[tuple[int, int]] = read_score(files[rel])
         if len(points) != expected:
             print(f"warning: beethoven/{rel} gave {len(points)} points, not {expected} "
                   "(another music21 corpus or partitura version?)", file=sys.stderr)
