@@ -42,6 +42,7 @@ import random
 import re
 import resource
 import shutil
+import signal
 import statistics
 import subprocess
 import sys
@@ -226,16 +227,22 @@ def run_measured(cmd: list[str], stdin_path: Path | None,
         proc = subprocess.Popen(cmd, stdin=inp, stdout=out, stderr=err)
         deadline = time.monotonic() + timeout
         timed_out = False
-        while True:
-            pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
-            if pid:
-                break
-            if time.monotonic() > deadline:
-                proc.kill()
-                pid, status, usage = os.wait4(proc.pid, 0)
-                timed_out = True
-                break
-            time.sleep(0.01)
+        try:
+            while True:
+                pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
+                if pid:
+                    break
+                if time.monotonic() > deadline:
+                    proc.kill()
+                    pid, status, usage = os.wait4(proc.pid, 0)
+                    timed_out = True
+                    break
+                time.sleep(0.01)
+        except BaseException:
+            # Interrupted (Ctrl-C, or SIGTERM via main's handler): take the cell along.
+            proc.kill()
+            proc.wait()
+            raise
         proc.returncode = code = os.waitstatus_to_exitcode(status)
         out.seek(0)
         err.seek(0)
@@ -601,6 +608,8 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
 
 def main(argv: list[str] | None = None) -> int:
     args = parse_args(argv)
+    # A terminated benchmark exits through its cleanup, which kills the running cell.
+    signal.signal(signal.SIGTERM, lambda signum, frame: sys.exit(128 + signum))
     rev_name = rev_python = None
     if args.against is not None:
         sha, rev_python = prepare_against(args.against)
