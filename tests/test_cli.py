@@ -48,7 +48,8 @@ def test_default_run_compresses_the_bundled_piece():
     assert lines[0] == example_piece.NAME
     assert lines[1] == f"{len(BUNDLED)} distinct points"
     assert lines[2] == f"COSIATEC encoding: {len(cosiatec_compress(BUNDLED))} TECs"
-    assert lines[-1].startswith(f"compression ratio: {len(BUNDLED)} points / ")
+    assert lines[-2].startswith(f"compression ratio: {len(BUNDLED)} points / ")
+    assert lines[-1].startswith(f"compression factor: {len(BUNDLED)} points / encoding length ")
     assert r.stderr == ""
 
 

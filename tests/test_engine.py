@@ -133,26 +133,50 @@ def test_threads_give_the_sequential_results(bach, gibbons):
     assert got == expected
 
 
-def test_sigint_interrupts_a_long_run():
-    script = textwrap.dedent("""
-        import random, sys
-        from motivra.sia_family import engine
-        rng = random.Random(4000)
-        points = [(rng.randrange(4096), rng.randrange(128)) for _ in range(4000)]
-        print("ready", flush=True)
-        try:
-            engine.compress(points)
-        except KeyboardInterrupt:
-            print("interrupted", flush=True)
-            sys.exit(3)
-        print("finished", flush=True)
-    """)
-    proc = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, text=True)
+LONG_RUN = """
+import random, sys
+from motivra.sia_family import engine
+from motivra.sia_family.cli import main
+rng = random.Random(4000)
+points = [(rng.randrange(4096), rng.randrange(128)) for _ in range(4000)]
+with open(sys.argv[2], "w") as f:
+    f.write("tick,pitch\\n" + "".join(f"{t},{p}\\n" for t, p in points))
+print("ready", flush=True)
+if sys.argv[1] == "cli":
+    sys.exit(main([sys.argv[2]]))
+try:
+    engine.compress(points)
+except KeyboardInterrupt:
+    print("interrupted", flush=True)
+    sys.exit(3)
+"""
+
+
+@pytest.mark.parametrize("how, status, said", [
+    ("engine", 3, ("interrupted", "")), ("cli", 130, ("", "motivra-sia: interrupted"))])
+def test_sigint_interrupts_a_long_run(tmp_path, how, status, said):
+    proc = subprocess.Popen([sys.executable, "-c", LONG_RUN, how, str(tmp_path / "piece.csv")],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     try:
         assert proc.stdout.readline().strip() == "ready"
         threading.Event().wait(1.0)
         proc.send_signal(signal.SIGINT)
-        out, _ = proc.communicate(timeout=60)
+        out, err = proc.communicate(timeout=60)
     finally:
         proc.kill()
-    assert out.strip() == "interrupted" and proc.returncode == 3
+    assert (out.strip(), err.strip()) == said and proc.returncode == status
+
+
+@pytest.mark.parametrize("operation", ["compress", "recursive"])
+def test_cli_reports_the_compression_factor_and_narrows_patterns(capsys, operation):
+    import json
+
+    from motivra.sia_family.cli import main
+
+    assert main([operation, "--format", "json", "--min-size", "3"]) == 0
+    doc = json.loads(capsys.readouterr().out)
+    assert doc["options"]["min_size"] == 3
+    chosen = [t for t in doc["tecs"] if t["coverage"] > 1]
+    assert chosen and all(t["sub_tecs"] or len(t["pattern"]) >= 3 for t in chosen)
+    enc, n = doc["encoding"], doc["piece"]["points"]
+    assert enc["compression_factor"] == n / enc["length"] and enc["compression_ratio"] == n / enc["units"]

@@ -23,14 +23,12 @@ from fractions import Fraction
 from pathlib import Path
 from typing import Any, TextIO
 
-from . import evaluate, example_piece, mirex
+from . import engine, evaluate, example_piece, mirex
 from ._core import (
     TranslationalEquivalence,
     build_tecs_from_mtps,
     build_tecs_from_mtps_sweepline,
-    cosiatec_compress,
     find_mtps,
-    recursive_cosiatec_compress,
 )
 from .io import FORMATS, MissingDependencyError, PieceError, Point
 from .notes import Piece, as_piece, read_notes
@@ -58,9 +56,14 @@ JSON output (--format json), schema "{SCHEMA}": one object with
                 "sub_tecs": [TEC, ...], "coverage": covered points,
                 "compression_ratio": number}}
   "encoding"   (compress, recursive) {{"units": encoding units,
-                "compression_ratio": points / units}}
+                "compression_ratio": points / units, "length": encoding
+                length, "compression_factor": points / length}}
 Points and translators are sorted; a TEC encoded again by "recursive" has an
-empty "pattern" and its pattern's points in "sub_tecs".
+empty "pattern" and its pattern's points in "sub_tecs". Units are what the
+TECs' compression_ratio counts; the length is the literature's encoding length
+(pattern points plus translators of every TEC, where a TEC encoded again counts
+its translators plus the length of its nested encoding), so compression_factor
+compares with published figures.
 
 CSV output (--format csv): for mtps the columns vector_tick, vector_pitch,
 tick, pitch (one row per point of each MTP); for the others tec, role, tick,
@@ -76,7 +79,8 @@ notes (--occurrences raw|bbox|segment), onsets in beats (--onset ticks for
 ticks) and MIDI pitch (--mirex-pitch morphetic for the points' own pitch).
 
 Exit status: 0 on success, 1 when the piece cannot be read or an output
-cannot be written, 2 for a mistake on the command line."""
+cannot be written, 2 for a mistake on the command line, 130 when interrupted
+(Ctrl-C)."""
 
 
 # ---------------------------------------------------------------------------
@@ -114,7 +118,8 @@ class Result:
     def __init__(self, operation: str, algorithm: str, source: str, points: list[Point],
                  options: dict[str, Any], mtps: dict[tuple[int, int], list[Point]] | None = None,
                  tecs: list[TranslationalEquivalence] | None = None, piece: Piece | None = None,
-                 pitch: str = "midi", report: dict[str, Any] | None = None) -> None:
+                 pitch: str = "midi", report: dict[str, Any] | None = None,
+                 encoding: engine.Encoding | None = None) -> None:
         self.operation = operation
         self.algorithm = algorithm
         self.source = source
@@ -127,6 +132,8 @@ class Result:
         self.piece = piece if piece is not None else as_piece(source, points)
         self.pitch = pitch
         self.report = report or {}
+        #: The engine's account of an encoding (compress, recursive).
+        self.encoding = encoding
 
     @property
     def is_encoding(self) -> bool:
@@ -138,6 +145,10 @@ class Result:
     def compression_ratio(self) -> float | None:
         units = self.units()
         return len(self.points) / units if self.is_encoding and units else None
+
+    def length(self) -> int:
+        """The literature's encoding length (see :func:`engine.encoding_length`)."""
+        return sum(engine.encoding_length(tec) for tec in self.tecs or [])
 
     def occurrence_lists(self) -> list[list[list[Point]]]:
         """Every pattern as its occurrences (point lists): one per TEC, or one per MTP."""
@@ -165,9 +176,12 @@ def to_json(result: Result) -> dict[str, Any]:
         doc["tecs"] = [tec_to_dict(tec) for tec in result.tecs or []]
     if result.is_encoding:
         units = result.units()
+        length = result.length()
         doc["encoding"] = {
             "units": units,
             "compression_ratio": len(result.points) / units if units else None,
+            "length": length,
+            "compression_factor": len(result.points) / length if length else None,
         }
     return doc
 
@@ -219,8 +233,10 @@ def write_text(out: TextIO, result: Result) -> None:
         _write_tec(out, f"{i:>{width}}.", tec, "  ")
     if result.is_encoding and tecs:
         units = result.units()
+        length = result.length()
         n = len(result.points)
         out.write(f"compression ratio: {n} points / {units} units = {n / units:.3f}\n")
+        out.write(f"compression factor: {n} points / encoding length {length} = {n / length:.4f}\n")
 
 
 def write_csv(out: TextIO, result: Result) -> None:
@@ -288,6 +304,16 @@ def _positive(text: str) -> int:
     return value
 
 
+def _share(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+    if not 0.0 <= value <= 1.0:
+        raise argparse.ArgumentTypeError(f"must lie in 0..1, got {text}")
+    return value
+
+
 def _add_timing(p: argparse.ArgumentParser) -> None:
     p.add_argument("--occurrences", choices=mirex.OCCURRENCE_FORMS, default="raw",
                    help="notes of an occurrence: its own (raw, default), every note inside its "
@@ -315,6 +341,15 @@ def _add_common(p: argparse.ArgumentParser) -> None:
 
 
 def _add_compression(p: argparse.ArgumentParser) -> None:
+    p.add_argument("--min-size", type=_positive, default=2, metavar="N",
+                   help="never choose a pattern of fewer than N points (default: 2)")
+    p.add_argument("--max-size", type=_positive, default=None, metavar="N",
+                   help="never choose a pattern of more than N points (default: no limit)")
+    p.add_argument("--min-compactness", type=_share, default=0.0, metavar="C",
+                   help="never choose a pattern whose bounding box holds a smaller share than C "
+                        "(0..1) of the points not yet covered (default: 0)")
+    p.add_argument("--quiet", action="store_true",
+                   help="no progress bar (there is none either when standard error is not a terminal)")
     p.add_argument("--no-sweepline", dest="sweepline", action="store_false",
                    help="build the candidate TECs with SIATEC instead of the sweepline builder "
                         "(same encoding, different speed)")
@@ -412,12 +447,50 @@ def run(args: argparse.Namespace) -> Result:
         options["sweepline"] = args.sweepline
         return Result(algorithm=algorithm, options=options, tecs=builder(points, restrict), **common)
     options["sweepline_optimization"] = args.sweepline
-    if args.operation == "compress":
-        tecs = cosiatec_compress(points, restrict, args.sweepline)
-        return Result(algorithm="COSIATEC", options=options, tecs=tecs, **common)
-    options["min_pattern_size"] = args.min_pattern_size
-    tecs = recursive_cosiatec_compress(points, restrict, args.min_pattern_size, args.sweepline)
-    return Result(algorithm="RecurSIA", options=options, tecs=tecs, **common)
+    recursive = args.operation == "recursive"
+    if recursive:
+        options["min_pattern_size"] = args.min_pattern_size
+    min_size, max_size = getattr(args, "min_size", 2), getattr(args, "max_size", None)
+    compactness = getattr(args, "min_compactness", 0.0)
+    if (min_size, max_size, compactness) != (2, None, 0.0):
+        options.update(min_size=min_size, max_size=max_size, min_compactness=compactness)
+    with _ProgressBar(len(set(points)), getattr(args, "quiet", False)) as bar:
+        encoding = engine.compress(
+            points, recursive=recursive, restrict_dpitch_zero=restrict, min_pattern_size=min_size,
+            max_pattern_size=max_size, min_compactness=compactness,
+            min_recursion_size=max(args.min_pattern_size, 1) if recursive else 2, progress=bar.update)
+    return Result(algorithm="RecurSIA" if recursive else "COSIATEC", options=options,
+                  tecs=list(encoding.tecs), encoding=encoding, **common)
+
+
+class _ProgressBar:
+    """A progress bar on standard error for encodings that take more than a second;
+    nothing when standard error is not a terminal, when asked to be quiet, or when
+    tqdm is missing."""
+
+    def __init__(self, total: int, quiet: bool) -> None:
+        self._bar: Any = None
+        if quiet or not sys.stderr.isatty():
+            return
+        try:
+            from tqdm import tqdm
+        except ImportError:
+            return
+        self._bar = tqdm(total=total, unit="pt", delay=1.0, leave=False, file=sys.stderr,
+                         desc="covering points")
+
+    def update(self, covered: int, total: int, tecs: int) -> None:
+        if self._bar is not None:
+            self._bar.n = covered
+            self._bar.set_postfix_str(f"{tecs} TECs", refresh=False)
+            self._bar.refresh()
+
+    def __enter__(self) -> _ProgressBar:
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        if self._bar is not None:
+            self._bar.close()
 
 
 def _report(args: argparse.Namespace, piece: Piece) -> dict[str, Any]:
@@ -478,12 +551,17 @@ def main(argv: Sequence[str] | None = None) -> int:
     args = parser.parse_args(_normalise_argv(list(sys.argv[1:] if argv is None else argv)))
     if args.operation in ("recursive", "evaluate") and args.min_pattern_size < 0:
         parser.error("--min-pattern-size must be 0 or more")
+    if getattr(args, "max_size", None) is not None and args.max_size < args.min_size:
+        parser.error(f"--max-size {args.max_size} is below --min-size {args.min_size}")
     if args.operation == "evaluate":
         return evaluate.main(args, lambda path, pitch: read_notes(
             path, pitch=pitch, include_drums=args.include_drums, format=args.input_format),  # type: ignore[arg-type]
                              _run_for_evaluation, PROG)
     try:
         result = run(args)
+    except KeyboardInterrupt:
+        print(f"{PROG}: interrupted", file=sys.stderr)
+        return 130
     except (PieceError, MissingDependencyError) as e:
         print(f"{PROG}: error: {e}", file=sys.stderr)
         return 1
