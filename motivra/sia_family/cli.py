@@ -2,6 +2,7 @@
 
     motivra-sia [compress|recursive|tecs|mtps] [PIECE] [options]
     python -m motivra.sia_family [compress|recursive|tecs|mtps] [PIECE] [options]
+    motivra-sia batch INPUT... --out DIR [--operation OPERATION] [options]
 
 Without a subcommand, ``compress`` runs; without a piece, the bundled excerpt
 of Bach's Invention No. 1 is used. Run with ``--help`` for the options, and
@@ -266,7 +267,7 @@ def build_parser() -> argparse.ArgumentParser:
         epilog=JSON_HELP,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    sub = parser.add_subparsers(dest="operation", metavar="{compress,recursive,tecs,mtps}")
+    sub = parser.add_subparsers(dest="operation", metavar="{compress,recursive,tecs,mtps,batch}")
     fmt = argparse.RawDescriptionHelpFormatter
 
     p = sub.add_parser("compress", help="COSIATEC: a greedy encoding of the piece by TECs (default)",
@@ -299,6 +300,10 @@ def build_parser() -> argparse.ArgumentParser:
                                    "carries onto other points of the piece.",
                        epilog=JSON_HELP, formatter_class=fmt)
     _add_common(p)
+
+    from . import batch  # imports this module
+
+    batch.add_parser(sub)
     return parser
 
 
@@ -307,7 +312,7 @@ def _normalise_argv(argv: list[str]) -> list[str]:
     if not argv:
         return ["compress"]
     first = argv[0]
-    if first in OPERATIONS or first in ("-h", "--help"):
+    if first in OPERATIONS or first in ("batch", "-h", "--help"):
         return argv
     return ["compress", *argv]
 
@@ -369,6 +374,10 @@ def main(argv: Sequence[str] | None = None) -> int:
     return the exit status."""
     parser = build_parser()
     args = parser.parse_args(_normalise_argv(list(sys.argv[1:] if argv is None else argv)))
+    if args.operation == "batch":
+        from . import batch
+
+        return batch.main(args, parser)
     if args.operation == "recursive" and args.min_pattern_size < 0:
         parser.error("--min-pattern-size must be 0 or more")
     try:
