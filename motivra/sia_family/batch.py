@@ -198,15 +198,20 @@ def run_piece(job: dict[str, Any]) -> Row:
 
     token = note_count_hook.set(count)
     try:
-        args = cli.build_parser().parse_args([*job["argv"], "--", source])
+        # The file is read by its absolute path, since a worker may run in another
+        # folder, and named as it was given, as the single-piece command names it.
+        args = cli.build_parser().parse_args([*job["argv"], "--", job["path"]])
         result = cli.run(args)
+        result.source = source
         row["text"] = cli.render(result, job["format"])
     except _TooManyNotes as e:
         row.update(status="skipped", error=f"{source}: {e}")
-    except (PieceError, MissingDependencyError) as e:
+    except PieceError as e:
+        row.update(status="failed", error=f"{source}: {e.problem}")
+    except MissingDependencyError as e:
         row.update(status="failed", error=str(e))
     except OSError as e:
-        row.update(status="failed", error=f"{e.filename or source}: {e.strerror or e}")
+        row.update(status="failed", error=f"{source}: {e.strerror or e}")
     except (Exception, PanicException) as e:
         row.update(status="failed", error=f"{source}: {type(e).__name__}: {e}")
     else:
@@ -234,7 +239,7 @@ def run_piece_in_child(job: dict[str, Any], timeout: float) -> Row:
     """:func:`run_piece` in a new interpreter that is ended past ``timeout``
     seconds. Dask runs a piece this way when a timeout is set, since a running
     task cannot be stopped inside a Dask worker."""
-    command = [sys.executable, "-m", "motivra.sia_family.batch"]
+    command = [sys.executable, "-P", "-m", "motivra.sia_family.batch"]  # -P: not the cwd's modules
     try:
         done = subprocess.run(command, input=json.dumps(job), capture_output=True, text=True,
                               timeout=timeout)
@@ -548,8 +553,8 @@ def run(inputs: Iterable[str | os.PathLike[str]] | str | os.PathLike[str],
             todo.append(k)
     # Largest files first, so that no long piece is left running alone at the end.
     todo.sort(key=lambda k: -_size(sources[k]))
-    jobs_list = [{"source": sources[k], "argv": argv, "format": format, "max_notes": max_notes}
-                 for k in todo]
+    jobs_list = [{"source": sources[k], "path": os.path.abspath(sources[k]), "argv": argv,
+                  "format": format, "max_notes": max_notes} for k in todo]
 
     def done_rows() -> list[Row]:
         return [row for row in rows if row is not None]
