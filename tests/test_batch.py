@@ -86,7 +86,8 @@ def test_outputs_equal_the_single_piece_command(corpus, operation, fmt):
         "corpus/b/piece.csv", "corpus/none/*.mid"]
     assert status["corpus/b/empty.mid"] == (
         "failed", "corpus/b/empty.mid: not a valid MIDI file: the file is empty")
-    assert status["corpus/b/corrupt.mid"][1].startswith("corpus/b/corrupt.mid: not a valid MIDI file")
+    assert status["corpus/b/corrupt.mid"][1].startswith(
+        "corpus/b/corrupt.mid: not a valid MIDI file")
     assert status["corpus/none/*.mid"] == (
         "failed", "corpus/none/*.mid: No such file or directory")
     assert batch.read_summary("corpus/out") == rows
@@ -132,7 +133,8 @@ def test_a_piece_past_its_time_ends_its_worker(corpus):
     big_piece("corpus/a/big.csv")
     rows = batch.run(["corpus/a"], "out", jobs=2, timeout=0.5)
     assert [row["status"] for row in rows] == ["timeout", "ok", "ok", "ok"]
-    assert rows[0]["error"] == "corpus/a/big.csv: stopped after 0.5 s (--timeout); its worker was ended"
+    assert rows[0]["error"] == (
+        "corpus/a/big.csv: stopped after 0.5 s (--timeout); its worker was ended")
     assert not os.path.exists("out/corpus/a/big.csv.json")
 
 

@@ -112,7 +112,7 @@ def find_pieces(inputs: Iterable[str | os.PathLike[str]], *, input_format: str |
                 if not name.startswith(".") and Path(name).suffix.lower() in suffixes:
                     add(os.path.join(root, name))
 
-    for item in map(os.fspath, inputs):
+    for item in (os.fspath(i) for i in inputs):
         if os.path.isdir(item):
             search(item)
         elif os.path.exists(item) or not glob.has_magic(item):
@@ -242,7 +242,7 @@ def run_piece_in_child(job: dict[str, Any], timeout: float) -> Row:
     command = [sys.executable, "-P", "-m", "motivra.sia_family.batch"]  # -P: not the cwd's modules
     try:
         done = subprocess.run(command, input=json.dumps(job), capture_output=True, text=True,
-                              timeout=timeout)
+                              timeout=timeout, check=False)
     except subprocess.TimeoutExpired:
         return _timeout_row(job["source"], timeout)
     if done.returncode != 0:
@@ -355,7 +355,7 @@ class _Progress:
         self.bar = None
         if show:
             try:
-                from tqdm import tqdm
+                from tqdm import tqdm  # type: ignore[import-untyped, unused-ignore]
             except ImportError:
                 return
             self.bar = tqdm(total=total, unit="piece", file=sys.stderr, dynamic_ncols=True,
@@ -410,8 +410,8 @@ def _on_pool(jobs: list[dict[str, Any]], workers: int, timeout: float | None,
                 except TimeoutError:
                     row = _timeout_row(jobs[i]["source"], timeout or 0)
                 except Exception as e:  # the worker died (e.g. killed for lack of memory)
-                    row = _empty_row() | {"status": "failed",
-                                          "error": f"{jobs[i]['source']}: the worker process died: {e}"}
+                    error = f"{jobs[i]['source']}: the worker process died: {e}"
+                    row = _empty_row() | {"status": "failed", "error": error}
                 finish(i, row)
             if not stop.is_set():
                 hand_out()
@@ -611,7 +611,8 @@ def add_parser(sub: Any) -> argparse.ArgumentParser:
                     "gets one row per piece. Running the command again skips the pieces whose "
                     "output is there with the same options. Exit status: 0 when every piece "
                     "is 'ok' or 'skipped', 1 otherwise, 130 after Ctrl-C.")
-    p.add_argument("inputs", nargs="+", metavar="INPUT", help="a piece file, folder or glob pattern")
+    p.add_argument("inputs", nargs="+", metavar="INPUT",
+                   help="a piece file, folder or glob pattern")
     p.add_argument("--out", required=True, metavar="DIR", help="the folder of the outputs")
     p.add_argument("--operation", dest="batch_operation", choices=cli.OPERATIONS,
                    default="compress", help="the operation to run (default: compress)")
