@@ -461,6 +461,8 @@ def _on_dask(jobs: list[dict[str, Any]], scheduler: str, workers: int, timeout: 
                 except Exception as e:  # e.g. the worker died again and again
                     row = _empty_row() | {"status": "failed",
                                           "error": f"{jobs[i]['source']}: {type(e).__name__}: {e}"}
+                if stop.is_set() and row["status"] != "ok":
+                    continue  # Ctrl-C in a terminal reaches the local workers too
                 finish(i, row)
         if stop.is_set():
             client.cancel(futures)
