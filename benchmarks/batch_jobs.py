@@ -6,7 +6,9 @@ Writes a corpus of synthetic MIDI pieces (a motif repeated with transpositions,
 plus stray notes; 100 to 1000 notes each) into a temporary folder, or takes the
 pieces of ``--corpus DIR``, and runs the same batch once per ``--jobs`` value
 (``--force``, into a fresh output folder), printing the wall time of each run
-and its speed-up over the first. The outputs of all runs are checked to be equal.
+its speed-up over the first and the CPU time of the main process and of the
+workers (which tells, on a busy machine, whether the work itself grew). The
+outputs of all runs are checked to be equal.
 """
 
 from __future__ import annotations
@@ -15,6 +17,7 @@ import argparse
 import filecmp
 import os
 import random
+import resource
 import tempfile
 import time
 
@@ -41,6 +44,13 @@ def write_corpus(folder: str, pieces: int) -> None:
         midi.tracks.append(track)
         os.makedirs(os.path.join(folder, f"g{i % 8}"), exist_ok=True)
         midi.save(os.path.join(folder, f"g{i % 8}", f"piece{i:04d}.mid"))
+
+
+def _cpu() -> tuple[float, float]:
+    """CPU seconds (user + system) of this process and of its ended child processes."""
+    me, children = (resource.getrusage(who) for who in (resource.RUSAGE_SELF,
+                                                        resource.RUSAGE_CHILDREN))
+    return me.ru_utime + me.ru_stime, children.ru_utime + children.ru_stime
 
 
 def same_outputs(a: str, b: str) -> bool:
@@ -70,15 +80,17 @@ def main() -> None:
         first = None
         for jobs in options.jobs:
             out = os.path.join(tmp, f"out-{jobs}")
-            start = time.perf_counter()
+            start, cpu = time.perf_counter(), _cpu()
             rows = batch.run([corpus], out, operation=options.operation, jobs=jobs, force=True,
                              progress=False)
             seconds = time.perf_counter() - start
+            main_cpu, worker_cpu = (now - then for now, then in zip(_cpu(), cpu))
             busy = sum(row["seconds"] or 0 for row in rows)
             first = first or (seconds, out)
             same = same_outputs(first[1], out)
             print(f"--jobs {jobs}: {len(rows)} pieces in {seconds:.2f} s wall "
                   f"({busy:.2f} s in the workers), speed-up {first[0] / seconds:.2f}, "
+                  f"CPU {main_cpu:.2f} s main + {worker_cpu:.2f} s workers, "
                   f"outputs {'equal' if same else 'DIFFERENT'}")
 
 
