@@ -526,6 +526,12 @@ def run(inputs: Iterable[str | os.PathLike[str]] | str | os.PathLike[str],
         raise ValueError(f"operation must be one of {', '.join(cli.OPERATIONS)}, got {operation!r}")
     if format not in OUTPUT_SUFFIX:
         raise ValueError(f"format must be one of {', '.join(OUTPUT_SUFFIX)}, got {format!r}")
+    if pitch not in ("midi", "morphetic"):
+        raise ValueError(f"pitch must be 'midi' or 'morphetic', got {pitch!r}")
+    if input_format is not None and input_format not in FORMATS:
+        raise ValueError(f"input_format must be one of {', '.join(FORMATS)}, got {input_format!r}")
+    if min_pattern_size < 0 or (max_notes is not None and max_notes < 0):
+        raise ValueError("min_pattern_size and max_notes must be 0 or more")
     if jobs < 1:
         raise ValueError(f"jobs must be 1 or more, got {jobs}")
     if timeout is not None and not timeout > 0:
