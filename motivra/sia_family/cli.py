@@ -2,6 +2,7 @@
 
     motivra-sia [compress|recursive|tecs|mtps|evaluate] [PIECE] [options]
     python -m motivra.sia_family [compress|recursive|tecs|mtps|evaluate] [PIECE] [options]
+    motivra-sia batch INPUT... --out DIR [--operation OPERATION] [options]
 
 Without a subcommand, ``compress`` runs; without a piece, the bundled excerpt
 of Bach's Invention No. 1 is used. Run with ``--help`` for the options, and
@@ -368,7 +369,7 @@ def build_parser() -> argparse.ArgumentParser:
         epilog=JSON_HELP,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    sub = parser.add_subparsers(dest="operation", metavar="{compress,recursive,tecs,mtps,evaluate}")
+    sub = parser.add_subparsers(dest="operation", metavar="{compress,recursive,tecs,mtps,evaluate,batch}")
     fmt = argparse.RawDescriptionHelpFormatter
 
     p = sub.add_parser("compress", help="COSIATEC: a greedy encoding of the piece by TECs (default)",
@@ -403,6 +404,10 @@ def build_parser() -> argparse.ArgumentParser:
     _add_common(p)
 
     evaluate.add_parser(sub, _add_input, _add_timing)
+
+    from . import batch  # imports this module
+
+    batch.add_parser(sub)
     return parser
 
 
@@ -411,7 +416,7 @@ def _normalise_argv(argv: list[str]) -> list[str]:
     if not argv:
         return ["compress"]
     first = argv[0]
-    if first in OPERATIONS or first in ("-h", "--help"):
+    if first in OPERATIONS or first in ("batch", "-h", "--help"):
         return argv
     return ["compress", *argv]
 
@@ -549,6 +554,10 @@ def main(argv: Sequence[str] | None = None) -> int:
     return the exit status."""
     parser = build_parser()
     args = parser.parse_args(_normalise_argv(list(sys.argv[1:] if argv is None else argv)))
+    if args.operation == "batch":
+        from . import batch
+
+        return batch.main(args, parser)
     if args.operation in ("recursive", "evaluate") and args.min_pattern_size < 0:
         parser.error("--min-pattern-size must be 0 or more")
     if getattr(args, "max_size", None) is not None and args.max_size < args.min_size:

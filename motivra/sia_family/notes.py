@@ -46,6 +46,7 @@ from .io import (
     _import_optional,
     detect_format,
     morphetic_pitch,
+    note_count_hook,
     read_csv,
 )
 
@@ -138,6 +139,15 @@ def _note_key(note: Note) -> tuple[int, int, int, int, int]:
 # Readers
 
 
+def _read(path: str | os.PathLike[str], notes: Iterable[Note], ticks_per_beat: int | None = None) -> Piece:
+    """The piece of a file's notes, told to the batch runner's note counter first."""
+    notes = list(notes)
+    hook = note_count_hook.get()
+    if hook is not None:
+        hook(len(notes))
+    return Piece(os.fspath(path), notes, ticks_per_beat=ticks_per_beat)
+
+
 def read_notes_csv(path: str | os.PathLike[str]) -> Piece:
     """Read a CSV file of notes.
 
@@ -187,7 +197,7 @@ def read_notes_csv(path: str | os.PathLike[str]) -> Piece:
                 problem = e if field.lstrip("-").isdigit() else f"{name} must be an integer, got {field!r}"
                 raise PieceError(path, f"line {number}: {problem}") from None
         notes.append(Note(*values))  # type: ignore[arg-type]
-    return Piece(os.fspath(path), notes)
+    return _read(path, notes)
 
 
 def spell_morphetic(ticks: Sequence[int], midis: Sequence[int],
@@ -225,6 +235,8 @@ def read_notes_midi(path: str | os.PathLike[str], *, spell: bool = False,
     mido = _import_optional("mido", "reading MIDI files")
     try:
         with open(path, "rb") as f:
+            if os.fstat(f.fileno()).st_size == 0:
+                raise PieceError(path, "not a valid MIDI file: the file is empty")
             try:
                 midi = mido.MidiFile(file=f, clip=False)
             except (OSError, EOFError, ValueError, KeyError, IndexError, TypeError) as e:
@@ -261,7 +273,7 @@ def read_notes_midi(path: str | os.PathLike[str], *, spell: bool = False,
         if min(m for m in morphs if m is not None) < 0:
             raise PieceError(path, "a note lies below A0 and has no morphetic pitch")
     notes = (Note(t, p, m, d, s) for (t, p, d, s), m in zip(raw, morphs))
-    return Piece(os.fspath(path), notes, ticks_per_beat=midi.ticks_per_beat)
+    return _read(path, notes, midi.ticks_per_beat)
 
 
 def read_notes_score(path: str | os.PathLike[str]) -> Piece:
@@ -287,7 +299,7 @@ def read_notes_score(path: str | os.PathLike[str]) -> Piece:
         problem = str(e).strip().splitlines()[0] if str(e).strip() else type(e).__name__
         raise PieceError(path, f"cannot read the score: {problem}") from None
     if len(array) == 0:
-        return Piece(os.fspath(path), [])
+        return _read(path, [])
     shift = -min(min(int(t) for t in array["onset_div"]), 0)  # a pickup may start before 0
     staves: dict[tuple[str, int], int] = {}
     notes = []
@@ -299,7 +311,7 @@ def read_notes_score(path: str | os.PathLike[str]) -> Piece:
             raise PieceError(path, f"a note lies below A0 (morphetic pitch {morph})")
         notes.append(Note(int(row["onset_div"]) + shift, int(row["pitch"]), morph,
                           int(row["duration_div"]), staff))
-    return Piece(os.fspath(path), notes, ticks_per_beat=int(array["divs_pq"][0]))
+    return _read(path, notes, int(array["divs_pq"][0]))
 
 
 def read_notes(path: str | os.PathLike[str], *, pitch: PitchKind = "midi",
