@@ -15,6 +15,9 @@ settings.register_profile(
     suppress_health_check=[HealthCheck.too_slow])
 settings.register_profile("quick", parent=settings.get_profile("default"), max_examples=20)
 settings.register_profile("thorough", parent=settings.get_profile("default"), max_examples=2000)
+# scripts/mutants: the same examples on every run, and none remembered between runs.
+settings.register_profile("mutants", parent=settings.get_profile("default"), derandomize=True,
+                          database=None)
 settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "default"))
 
 DATA = Path(__file__).parent / "data"
