@@ -194,7 +194,8 @@ def main() -> int:
     env["PYTHONPATH"] = str(package.parents[1])
     # Hypothesis draws the same examples every run and remembers none between mutants.
     env["HYPOTHESIS_PROFILE"] = "mutants"
-    pytest = [sys.executable, "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider", "-m", "not slow",
+    # -P: the tree's own package (without the built module) must not shadow the one above.
+    pytest = [sys.executable, "-P", "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider", "-m", "not slow",
               *args.pytest_args, "tests"]
 
     def build_module() -> bool:
