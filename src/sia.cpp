@@ -320,17 +320,4 @@ MtpTable sia_table(std::span<const Point> dataset, bool restrict_dpitch_zero, bo
     return t;
 }
 
-MtpMap find_mtps(std::span<const Point> dataset, bool restrict_dpitch_zero) {
-    const MtpTable t = sia_table(dataset, restrict_dpitch_zero);
-    MtpMap map;
-    map.reserve(t.size());
-    for (std::size_t k = 0; k < t.size(); ++k) {
-        std::vector<Point> list;
-        list.reserve(t.mtp(k).size());
-        for (std::uint32_t i : t.mtp(k)) list.push_back(t.points[i]);
-        map.emplace_back(t.vectors[k], std::move(list));
-    }
-    return map;
-}
-
 }  // namespace motivra::sia

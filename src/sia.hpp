@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <span>
-#include <utility>
 #include <vector>
 
 #include "points.hpp"
@@ -75,9 +74,5 @@ struct MtpTable {
 // (or over the pairs within each pitch when `restrict_dpitch_zero` is set) and memory
 // proportional to the total length of the MTPs.
 [[nodiscard]] MtpTable sia_table(std::span<const Point> dataset, bool restrict_dpitch_zero, bool with_targets = false);
-
-// The MTP map as (Vector, ascending Points) pairs, in the order of MtpTable::vectors.
-using MtpMap = std::vector<std::pair<Vector, std::vector<Point>>>;
-[[nodiscard]] MtpMap find_mtps(std::span<const Point> dataset, bool restrict_dpitch_zero);
 
 }  // namespace motivra::sia

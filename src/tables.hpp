@@ -49,7 +49,6 @@ public:
             s = (s + 1) & m_mask;
         }
     }
-    [[nodiscard]] bool contains(Point p) const noexcept { return find(p) != npos32; }
 
 private:
     struct Slot {

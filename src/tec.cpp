@@ -378,26 +378,4 @@ void pattern_extents(std::span<const Point> pattern, SortKey& key) {
     key.bbox_area = std::uint64_t{pmax - pmin} * std::uint64_t{tmax - tmin};
 }
 
-SortKey tec_sort_key(const Tec& tec, std::span<const Point> points) {
-    SortKey key;
-    if (tec.pattern.empty()) return key;
-    const std::size_t covered = coverage(tec).size();
-    key.coverage_size = covered;
-    key.compression_ratio = static_cast<double>(covered) / static_cast<double>(total_encoding_units(tec));
-    std::uint32_t tmin = tec.pattern.front().tick, tmax = tmin, pmin = tec.pattern.front().pitch, pmax = pmin;
-    for (const Point& p : tec.pattern) {
-        tmin = std::min(tmin, p.tick);
-        tmax = std::max(tmax, p.tick);
-        pmin = std::min(pmin, p.pitch);
-        pmax = std::max(pmax, p.pitch);
-    }
-    std::size_t inside = 0;
-    for (auto it = std::lower_bound(points.begin(), points.end(), Point{tmin, 0}); it != points.end() && it->tick <= tmax; ++it) {
-        inside += it->pitch >= pmin && it->pitch <= pmax;
-    }
-    key.compactness = inside ? static_cast<double>(tec.pattern.size()) / static_cast<double>(inside) : 0.0;
-    pattern_extents(tec.pattern, key);
-    return key;
-}
-
 }  // namespace motivra::sia

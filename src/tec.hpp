@@ -132,8 +132,6 @@ struct SortKey {
 };
 // Negative when a ranks before b, zero when equal, positive when after.
 [[nodiscard]] int compare(const SortKey& a, const SortKey& b) noexcept;
-// The key of a TEC with a non-empty pattern against a sorted, distinct point set.
-[[nodiscard]] SortKey tec_sort_key(const Tec& tec, std::span<const Point> points);
 // The parts of a key that depend on the pattern alone.
 void pattern_extents(std::span<const Point> pattern, SortKey& key);
 
