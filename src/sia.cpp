@@ -175,12 +175,7 @@ void build_hashed(MtpTable& t, std::size_t pairs, bool with_targets) {
 bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets) {
     const std::size_t n = t.points.size();
     if (n < 2) return false;
-    const std::uint32_t tmin = t.points.front().tick, tmax = t.points.back().tick;
-    std::uint32_t pmin = UINT32_MAX, pmax = 0;
-    for (const Point& p : t.points) {
-        pmin = std::min(pmin, p.pitch);
-        pmax = std::max(pmax, p.pitch);
-    }
+    const auto [tmin, tmax, pmin, pmax] = bounding_box(t.points);
     if (tmax >= 0x80000000u || pmax >= 0x80000000u) return false;
     // Notes often fall on a coarser grid than the tick (a piece whose shortest value
     // is a sixteenth, say): every difference is then a multiple of that step, and

@@ -67,6 +67,21 @@ struct MtpTable {
     }
 };
 
+// The Points at `positions` (into `points`, such as an MTP's origins), in that order;
+// `out` is overwritten.
+inline void points_at(std::span<const Point> points, std::span<const std::uint32_t> positions,
+                      std::vector<Point>& out) {
+    out.clear();
+    out.reserve(positions.size());
+    for (const std::uint32_t i : positions) out.push_back(points[i]);
+}
+[[nodiscard]] inline std::vector<Point> points_at(std::span<const Point> points,
+                                                  std::span<const std::uint32_t> positions) {
+    std::vector<Point> out;
+    points_at(points, positions, out);
+    return out;
+}
+
 // The distinct Points of a Dataset, ascending.
 [[nodiscard]] std::vector<Point> distinct_sorted(std::span<const Point> dataset);
 
