@@ -1,4 +1,10 @@
 // Documentation texts of the module, exactly as Python shows them.
+//
+// These texts are part of the interface and stay exactly as they are, also where they
+// say something else than the computation: compactness counts the points in the box of
+// the covered set (not of the pattern), a non-leaf TEC counts one unit per sub-TEC and
+// none for its own translators, and the sweepline builder always ends on unsorted input
+// (reporting only translators that hold). Do not "fix" them.
 #pragma once
 
 namespace motivra::sia::py::doc {

@@ -77,6 +77,8 @@ def encoding_units(tec: TranslationalEquivalence) -> int:
     """Encoding units of a TEC, as its ``compression_ratio`` counts them: pattern
     points plus translators for a leaf TEC; for a TEC encoded again by RecurSIA,
     one unit per sub-TEC plus the sub-TECs' own units."""
+    # The count of the C++ core (encoding_units in src/core/tec.cpp), which the class
+    # does not expose; tests/test_cli.py checks that the two agree.
     sub_tecs = tec.sub_tecs
     if not sub_tecs:
         return len(tec.pattern) + len(tec.translators)
@@ -249,8 +251,8 @@ def _add_common(p: argparse.ArgumentParser) -> None:
 
 def _add_compression(p: argparse.ArgumentParser) -> None:
     p.add_argument("--no-sweepline", dest="sweepline", action="store_false",
-                   help="build the candidate TECs with SIATEC instead of the sweepline builder "
-                        "(same encoding, different speed)")
+                   help="pass sweepline_optimization=False; the encoding and the time it takes "
+                        "are the same either way")
     p.add_argument("--plot", metavar="FILE",
                    help="also draw the piece and the encoding into FILE (.png or .svg; needs matplotlib)")
 
