@@ -163,6 +163,10 @@ def main() -> int:
     tree, build = WORK / "tree", WORK / "build"
     tree.mkdir(parents=True, exist_ok=True)
     copy_tree(tree)
+    # The tests find the shared data at ../shared from the tree's root, as from the repository's.
+    shared = ROOT.parent / "shared"
+    if shared.is_dir() and not (WORK / "shared").exists():
+        (WORK / "shared").symlink_to(shared)
     sources = sorted(p for p in (tree / "src").rglob("*") if p.suffix in (".cpp", ".hpp"))
     originals = {str(p.relative_to(tree)): p.read_text() for p in sources}
     candidates = [m for path, text in originals.items() for m in mutants_of(path, text)]
