@@ -14,7 +14,6 @@
 #include <new>
 #include <utility>
 
-#include "tec.hpp"
 
 namespace motivra::sia::py {
 
