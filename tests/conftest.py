@@ -20,7 +20,6 @@ settings.register_profile("mutants", parent=settings.get_profile("default"), der
 settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "default"))
 
 DATA = Path(__file__).parent / "data"
-JKU = Path(__file__).resolve().parents[2] / "shared" / "data" / "jkupdd"
 TOP, HALF = 2**32 - 1, 2**31
 OOR = "out of range integral type conversion attempted"
 LINE3 = [(0, 60), (1, 60), (2, 60)]

@@ -48,31 +48,18 @@ def test_binding_messages_match_a_python_def(f):
             ref(*args, **kwargs)
         except TypeError as e:
             # A def says "takes 1 positional argument"; the module says "arguments" for every count.
-            raises(
-                TypeError, str(e).replace("1 positional argument but", "1 positional arguments but"), f, *args, **kwargs
-            )
+            expected = str(e).replace("1 positional argument but", "1 positional arguments but")
+            raises(TypeError, expected, f, *args, **kwargs)
         else:
             f(*args, **kwargs)
 
 
 def test_binding_messages():
-    raises(
-        TypeError,
-        "TranslationalEquivalence.compactness() takes 1 positional arguments but 2 were given",
-        T.compactness,
-        set(),
-        set(),
-    )
+    text = "TranslationalEquivalence.compactness() takes 1 positional arguments but 2 were given"
+    raises(TypeError, text, T.compactness, set(), set())
     # Surplus positional arguments are reported before any keyword problem, binding before conversion.
-    raises(
-        TypeError,
-        "find_mtps() takes from 1 to 2 positional arguments but 3 were given",
-        _core.find_mtps,
-        [],
-        0,
-        1,
-        bogus=1,
-    )
+    text = "find_mtps() takes from 1 to 2 positional arguments but 3 were given"
+    raises(TypeError, text, _core.find_mtps, [], 0, 1, bogus=1)
     raises(TypeError, "find_mtps() got an unexpected keyword argument 'bogus'", _core.find_mtps, "ab", bogus=1)
 
 
@@ -189,17 +176,12 @@ def test_numpy_scalars():
         (2.0, TypeError, "argument 'min_pattern_size': " + index_error(2.0)),
         (Idx(TypeError("no")), TypeError, "argument 'min_pattern_size': no"),
         (Idx(SubTypeError("no")), SubTypeError, "no"),
-        # Accepted: the one top-level TEC of SIX, encoded again or not.
-        (True, None, None),
-        (2**64 - 1, None, None),
-        (Idx(4), None, None),
     ],
 )
 def test_min_pattern_size(value, exc, text):
-    if exc is None:
-        assert len(_core.recursive_cosiatec_compress(SIX, min_pattern_size=value)) == 1
-    else:
-        raises(exc, text, _core.recursive_cosiatec_compress, [], min_pattern_size=value)
+    raises(exc, text, _core.recursive_cosiatec_compress, [], min_pattern_size=value)
+    for accepted in (True, 2**64 - 1, Idx(4)):  # the one top-level TEC of SIX, encoded again or not
+        assert len(_core.recursive_cosiatec_compress(SIX, min_pattern_size=accepted)) == 1
 
 
 @pytest.mark.parametrize(
@@ -228,8 +210,7 @@ TR, SUB = "argument 'translators': ", "argument 'sub_tecs': "
         (lambda: TE([(1, 2, 3)], set(), None), ValueError, LEN3),
         (lambda: TE([], [(1, 0)], 5), TypeError, TR + "'list' object is not an instance of 'set'"),
         (lambda: TE([], None, None), TypeError, TR + "'None' is not an instance of 'set'"),
-        (lambda: TE([], {(2147483648, 0)}, None), OverflowError, OOR),
-        (lambda: TE([], {(0, -2147483649)}, None), OverflowError, OOR),
+        (lambda: TE([], {(2147483648, 0), (0, -2147483649)}, None), OverflowError, OOR),
         (lambda: TE([], {(1, 2, 3)}, None), ValueError, LEN3),
         (lambda: TE([], {(0.5, 0)}, None), TypeError, TR + index_error(0.5)),
         (lambda: TE([], {1}, None), TypeError, TR + "'int' object is not an instance of 'tuple'"),
@@ -242,9 +223,7 @@ TR, SUB = "argument 'translators': ", "argument 'sub_tecs': "
         (lambda: TE([], set(), {T}), TypeError, SUB + "'set' object is not an instance of 'Sequence'"),
         (lambda: T.compactness([(0, 2)]), TypeError, "argument 'points': 'list' object is not an instance of 'set'"),
         (lambda: T.compactness({(-1, 0)}), OverflowError, OOR),
-        (lambda: T.compactness({(0, 1, 2)}), ValueError, LEN3),
         (lambda: T.summary(-1), OverflowError, None),
-        (lambda: T.summary(2**64), OverflowError, None),
         (lambda: T.summary(indent="2"), TypeError, "argument 'indent': " + index_error("2")),
     ],
 )
