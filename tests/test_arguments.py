@@ -120,7 +120,6 @@ def test_every_function_converts_its_arguments(f):
     transposed = [(0, 60), (1, 62), (2, 64), (0, 65), (1, 67), (2, 69)]
     raises(TypeError, cast("'None'", "tuple"), f, [(0, 1), None])
     raises(ValueError, LEN3, f, [(0, 1, 2)], 1)  # the dataset first
-    raises(TypeError, "argument 'restrict_dpitch_zero': 'None' is not an instance of 'bool'", f, [], None)
     assert repr(f(transposed, True)) == repr(f(transposed, restrict_dpitch_zero=True)) != repr(f(transposed))
 
 
@@ -139,17 +138,15 @@ def test_dataset_conversions_accepted(dataset):
     assert _core.find_mtps([(4294967295, 0), (0, 4294967295)]) == {}
 
 
+REFUSED = {1: "'int' object", None: "'None'", "yes": "'str' object", Elsewhere(): "'bool_' object"}
+
+
 @pytest.mark.parametrize(
     "func, param", [(f, p) for f in _core.__all__[:-1] for p in FLAGS if p in SIGNATURES[getattr(_core, f)]]
 )
 def test_booleans(func, param):
     f, d = getattr(_core, func), [(0, 60), (1, 60), (2, 61), (2, 60)]
-    for value, name in {
-        1: "'int' object",
-        None: "'None'",
-        "yes": "'str' object",
-        Elsewhere(): "'bool_' object",
-    }.items():
+    for value, name in REFUSED.items():
         raises(TypeError, f"argument '{param}': {name} is not an instance of 'bool'", f, [], **{param: value})
     assert str(pytest.raises(TypeError, f, [], **{param: NoTruth()}).value).startswith(f"argument '{param}': ")
     for value, plain in [(True, True), (False, False), (LikeTrue(), True), (LikeFalse(), False)]:

@@ -103,12 +103,21 @@ def test_read_musicxml(tmp_path):
 
 
 def test_dispatch(tmp_path):
-    names = ["a.csv", "a.MID", "a.midi", "a.musicxml", "a.mxl", "a.xml", "a.krn"]
-    assert [detect_format(n) for n in names] == ["csv", "midi", "midi", "score", "score", "score", "score"]
-    with pytest.raises(PieceError, match="song.wav: unknown file type '.wav'"):
-        read_piece(tmp_path / "song.wav")
-    with pytest.raises(PieceError, match="a.mid: morphetic pitch needs a score file"):
-        read_piece(tmp_path / "a.mid", pitch="morphetic")
+    names = {
+        "a.csv": "csv",
+        "a.MID": "midi",
+        "a.midi": "midi",
+        "a.musicxml": "score",
+        "a.mxl": "score",
+        "a.krn": "score",
+    }
+    assert {name: detect_format(name) for name in names} == names
+    for name, message in {
+        "song.wav": "unknown file type '.wav'",
+        "a.mid": "morphetic pitch needs a score file",
+    }.items():
+        with pytest.raises(PieceError, match=f"{name}: {message}"):
+            read_piece(tmp_path / name, pitch="morphetic")
     with pytest.raises(FileNotFoundError):
         read_piece(tmp_path / "missing.csv")
     (tmp_path / "points.dat").write_text("1,2\n")

@@ -80,14 +80,6 @@ def test_metrics_and_texts_match_model(m, pts, indent):
     assert t.summary(indent) == model_summary(m, indent)
 
 
-@given(st.integers(1, 60), st.integers(0, 3000), st.integers(0, 60))
-def test_ratio_notation(distinct, copies, shifts):
-    pattern = [(i, 0) for i in range(distinct)] + [(0, 0)] * copies
-    t = TE(pattern, {(k * distinct, 0) for k in range(1, shifts + 1)}, None)
-    expected = notation(distinct * (shifts + 1) / (distinct + copies + shifts))
-    assert t.summary().split("\n")[2] == "  compression ratio: " + expected
-
-
 def test_documented_texts():
     leaf = "TEC(pattern=[(0, 60), (1, 62)], translators={(4, 0)}, sub_tecs=[])"
     assert repr(NONLEAF) == f"TEC(pattern=[], translators={{(12, 0)}}, sub_tecs=[{leaf}])"
