@@ -32,8 +32,14 @@ ROOT = Path(__file__).resolve().parents[1]
 WORK = ROOT / "build" / "mutants"
 
 SWAPS = {
-    "<": ["<=", ">"], "<=": ["<", ">="], ">": [">=", "<"], ">=": [">", "<="],
-    "==": ["!="], "!=": ["=="], "&&": ["||"], "||": ["&&"],
+    "<": ["<=", ">"],
+    "<=": ["<", ">="],
+    ">": [">=", "<"],
+    ">=": [">", "<="],
+    "==": ["!="],
+    "!=": ["=="],
+    "&&": ["||"],
+    "||": ["&&"],
 }
 BINARY = re.compile(r"(?<= )(<=|>=|==|!=|&&|\|\||<|>)(?= )")
 OFF_BY_ONE = re.compile(r" [+-] 1(?![\w.'])")
@@ -49,7 +55,8 @@ class Mutant:
     replacement: str
 
     def describe(self, text: str) -> str:
-        return f"{self.path}:{self.line}: '{text[self.start:self.end].strip()}' -> '{self.replacement.strip() or '(dropped)'}'"
+        before, after = text[self.start : self.end].strip(), self.replacement.strip() or "(dropped)"
+        return f"{self.path}:{self.line}: '{before}' -> '{after}'"
 
 
 def code_mask(source: str) -> list[str]:
@@ -118,8 +125,16 @@ def apply(source: str, mutant: Mutant) -> str:
 
 def copy_tree(target: Path) -> None:
     """Copies the tracked and untracked (not ignored) files of the working tree."""
-    files = subprocess.run(["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard"],
-                           cwd=ROOT, check=True, capture_output=True).stdout.decode().split("\0")
+    files = (
+        subprocess.run(
+            ["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard"],
+            cwd=ROOT,
+            check=True,
+            capture_output=True,
+        )
+        .stdout.decode()
+        .split("\0")
+    )
     wanted = {f for f in files if f and (ROOT / f).is_file()}
     for f in sorted(wanted):
         dest = target / f
@@ -134,8 +149,9 @@ def copy_tree(target: Path) -> None:
 
 def run(cmd: list[str], cwd: Path, env: dict[str, str], timeout: float) -> tuple[str, str]:
     """('ok' | 'failed' | 'timeout', output)."""
-    proc = subprocess.Popen(cmd, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                            text=True, start_new_session=True)
+    proc = subprocess.Popen(
+        cmd, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, start_new_session=True
+    )
     try:
         out, _ = proc.communicate(timeout=timeout)
     except subprocess.TimeoutExpired:
@@ -186,9 +202,22 @@ def main() -> int:
         print("error: cmake and ninja are needed (pip install cmake ninja)", file=sys.stderr)
         return 1
     if not (build / "build.ninja").exists():
-        subprocess.run([cmake, "-S", tree, "-B", build, "-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={ninja}",
-                        "-DCMAKE_BUILD_TYPE=Release", f"-DPython_EXECUTABLE={sys.executable}"],
-                       check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(
+            [
+                cmake,
+                "-S",
+                tree,
+                "-B",
+                build,
+                "-G",
+                "Ninja",
+                f"-DCMAKE_MAKE_PROGRAM={ninja}",
+                "-DCMAKE_BUILD_TYPE=Release",
+                f"-DPython_EXECUTABLE={sys.executable}",
+            ],
+            check=True,
+            stdout=subprocess.DEVNULL,
+        )
     # The package as the tests import it: the tree's Python files and the built module.
     package = WORK / "package" / "motivra" / "sia_family"
     shutil.rmtree(package.parent, ignore_errors=True)
@@ -199,8 +228,20 @@ def main() -> int:
     # Hypothesis draws the same examples every run and remembers none between mutants.
     env["HYPOTHESIS_PROFILE"] = "mutants"
     # -P: the tree's own package (without the built module) must not shadow the one above.
-    pytest = [sys.executable, "-P", "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider", "-m", "not slow",
-              *args.pytest_args, "tests"]
+    pytest = [
+        sys.executable,
+        "-P",
+        "-m",
+        "pytest",
+        "-x",
+        "-q",
+        "-p",
+        "no:cacheprovider",
+        "-m",
+        "not slow",
+        *args.pytest_args,
+        "tests",
+    ]
 
     def build_module() -> bool:
         status, out = run([ninja, "-C", str(build), "_core"], tree, env, 900)

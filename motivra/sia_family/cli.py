@@ -103,9 +103,16 @@ def tec_to_dict(tec: TranslationalEquivalence) -> dict[str, Any]:
 class Result:
     """What one run computed: the piece, the options and the result."""
 
-    def __init__(self, operation: str, algorithm: str, source: str, points: list[Point],
-                 options: dict[str, Any], mtps: dict[tuple[int, int], list[Point]] | None = None,
-                 tecs: list[TranslationalEquivalence] | None = None) -> None:
+    def __init__(
+        self,
+        operation: str,
+        algorithm: str,
+        source: str,
+        points: list[Point],
+        options: dict[str, Any],
+        mtps: dict[tuple[int, int], list[Point]] | None = None,
+        tecs: list[TranslationalEquivalence] | None = None,
+    ) -> None:
         self.operation = operation
         self.algorithm = algorithm
         self.source = source
@@ -133,17 +140,13 @@ def to_json(result: Result) -> dict[str, Any]:
     }
     if result.mtps is not None:
         doc["mtps"] = [
-            {"vector": list(v), "pattern": [list(p) for p in pattern]}
-            for v, pattern in sorted(result.mtps.items())
+            {"vector": list(v), "pattern": [list(p) for p in pattern]} for v, pattern in sorted(result.mtps.items())
         ]
     else:
         doc["tecs"] = [tec_to_dict(tec) for tec in result.tecs or []]
     if result.is_encoding:
         units = result.units()
-        doc["encoding"] = {
-            "units": units,
-            "compression_ratio": len(result.points) / units if units else None,
-        }
+        doc["encoding"] = {"units": units, "compression_ratio": len(result.points) / units if units else None}
     return doc
 
 
@@ -164,8 +167,7 @@ def _write_tec(out: TextIO, label: str, tec: TranslationalEquivalence, indent: s
     if not tec.translators and not tec.sub_tecs:
         head = f"{_plural(len(tec.pattern), 'point')}, not repeated"
     else:
-        head = (f"{_plural(len(tec.coverage), 'point')} covered by "
-                f"{_plural(len(tec.translators) + 1, 'occurrence')}")
+        head = f"{_plural(len(tec.coverage), 'point')} covered by {_plural(len(tec.translators) + 1, 'occurrence')}"
     out.write(f"{indent}{label}  {head}\n")
     out.write(tec.summary(len(indent) + len(label) + 2) + "\n")
 
@@ -174,8 +176,11 @@ def write_text(out: TextIO, result: Result) -> None:
     """The human-readable report."""
     out.write(f"{result.source}\n")
     out.write(f"{_plural(len(result.points), 'distinct point')}\n")
-    flags = [name for name, value in result.options.items()
-             if value is True and name not in ("sweepline_optimization", "sweepline")]
+    flags = [
+        name
+        for name, value in result.options.items()
+        if value is True and name not in ("sweepline_optimization", "sweepline")
+    ]
     if "min_pattern_size" in result.options:
         flags.append(f"min_pattern_size={result.options['min_pattern_size']}")
     if result.options.get("sweepline_optimization") is False:
@@ -228,33 +233,53 @@ def write_csv(out: TextIO, result: Result) -> None:
 def _add_common(p: argparse.ArgumentParser) -> None:
     suffixes = ", ".join(f"{name}: {' '.join(s)}" for name, s in FORMATS.items())
     p.add_argument(
-        "piece", nargs="?", metavar="PIECE",
+        "piece",
+        nargs="?",
+        metavar="PIECE",
         help=f"the piece: a CSV file of tick,pitch rows, a MIDI file or a score file "
-             f"(MusicXML, MEI, kern); the format follows the suffix ({suffixes}). "
-             f"Default: the bundled excerpt of {example_piece.NAME}",
+        f"(MusicXML, MEI, kern); the format follows the suffix ({suffixes}). "
+        f"Default: the bundled excerpt of {example_piece.NAME}",
     )
-    p.add_argument("--input-format", choices=sorted(FORMATS), metavar="{csv,midi,score}",
-                   help="read PIECE as this format whatever its suffix")
-    p.add_argument("--pitch", choices=("midi", "morphetic"), default="midi",
-                   help="pitch of a score file: MIDI note number (default) or morphetic pitch "
-                        "from the spelling (A0 = 0, middle C = 23)")
-    p.add_argument("--include-drums", action="store_true",
-                   help="keep the notes of MIDI channel 10 (drums), left out by default")
-    p.add_argument("--restrict-dpitch-zero", action="store_true",
-                   help="consider only translations that keep the pitch (exact repetitions in time)")
-    p.add_argument("--format", choices=("text", "json", "csv"), default="text",
-                   help="output format (default: text); the JSON and CSV layouts are described "
-                        f"in '{PROG} --help'")
-    p.add_argument("-o", "--output", metavar="FILE",
-                   help="write the result to FILE instead of standard output")
+    p.add_argument(
+        "--input-format",
+        choices=sorted(FORMATS),
+        metavar="{csv,midi,score}",
+        help="read PIECE as this format whatever its suffix",
+    )
+    p.add_argument(
+        "--pitch",
+        choices=("midi", "morphetic"),
+        default="midi",
+        help="pitch of a score file: MIDI note number (default) or morphetic pitch "
+        "from the spelling (A0 = 0, middle C = 23)",
+    )
+    p.add_argument(
+        "--include-drums", action="store_true", help="keep the notes of MIDI channel 10 (drums), left out by default"
+    )
+    p.add_argument(
+        "--restrict-dpitch-zero",
+        action="store_true",
+        help="consider only translations that keep the pitch (exact repetitions in time)",
+    )
+    p.add_argument(
+        "--format",
+        choices=("text", "json", "csv"),
+        default="text",
+        help=f"output format (default: text); the JSON and CSV layouts are described in '{PROG} --help'",
+    )
+    p.add_argument("-o", "--output", metavar="FILE", help="write the result to FILE instead of standard output")
 
 
 def _add_compression(p: argparse.ArgumentParser) -> None:
-    p.add_argument("--no-sweepline", dest="sweepline", action="store_false",
-                   help="pass sweepline_optimization=False; the encoding and the time it takes "
-                        "are the same either way")
-    p.add_argument("--plot", metavar="FILE",
-                   help="also draw the piece and the encoding into FILE (.png or .svg; needs matplotlib)")
+    p.add_argument(
+        "--no-sweepline",
+        dest="sweepline",
+        action="store_false",
+        help="pass sweepline_optimization=False; the encoding and the time it takes are the same either way",
+    )
+    p.add_argument(
+        "--plot", metavar="FILE", help="also draw the piece and the encoding into FILE (.png or .svg; needs matplotlib)"
+    )
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -262,44 +287,66 @@ def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=PROG,
         description="Find repeated patterns in a piece of music, given as (tick, pitch) points, "
-                    "and compress it into translated patterns (SIA, SIATEC, COSIATEC, RecurSIA). "
-                    "Without a subcommand, 'compress' runs; without a piece, a bundled excerpt "
-                    "of Bach's Invention No. 1 is used.",
+        "and compress it into translated patterns (SIA, SIATEC, COSIATEC, RecurSIA). "
+        "Without a subcommand, 'compress' runs; without a piece, a bundled excerpt "
+        "of Bach's Invention No. 1 is used.",
         epilog=JSON_HELP,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     sub = parser.add_subparsers(dest="operation", metavar="{compress,recursive,tecs,mtps}")
     fmt = argparse.RawDescriptionHelpFormatter
 
-    p = sub.add_parser("compress", help="COSIATEC: a greedy encoding of the piece by TECs (default)",
-                       description="COSIATEC: repeatedly take the best translational equivalence "
-                                   "class (TEC) of the points not yet covered, until every point is covered.",
-                       epilog=JSON_HELP, formatter_class=fmt)
+    p = sub.add_parser(
+        "compress",
+        help="COSIATEC: a greedy encoding of the piece by TECs (default)",
+        description="COSIATEC: repeatedly take the best translational equivalence "
+        "class (TEC) of the points not yet covered, until every point is covered.",
+        epilog=JSON_HELP,
+        formatter_class=fmt,
+    )
     _add_common(p)
     _add_compression(p)
 
-    p = sub.add_parser("recursive", help="RecurSIA: COSIATEC, with each pattern encoded again",
-                       description="RecurSIA on COSIATEC: compress the piece, then the pattern of "
-                                   "every chosen TEC again, recursively (nested sub-TECs).",
-                       epilog=JSON_HELP, formatter_class=fmt)
+    p = sub.add_parser(
+        "recursive",
+        help="RecurSIA: COSIATEC, with each pattern encoded again",
+        description="RecurSIA on COSIATEC: compress the piece, then the pattern of "
+        "every chosen TEC again, recursively (nested sub-TECs).",
+        epilog=JSON_HELP,
+        formatter_class=fmt,
+    )
     _add_common(p)
     _add_compression(p)
-    p.add_argument("--min-pattern-size", type=int, default=2, metavar="N",
-                   help="encode again only patterns of at least N points (default: 2)")
+    p.add_argument(
+        "--min-pattern-size",
+        type=int,
+        default=2,
+        metavar="N",
+        help="encode again only patterns of at least N points (default: 2)",
+    )
 
-    p = sub.add_parser("tecs", help="SIATEC: every maximal translatable pattern with all its translators",
-                       description="SIATEC: one translational equivalence class (TEC) for each maximal "
-                                   "translatable pattern, with every vector that carries the whole "
-                                   "pattern into the piece.",
-                       epilog=JSON_HELP, formatter_class=fmt)
+    p = sub.add_parser(
+        "tecs",
+        help="SIATEC: every maximal translatable pattern with all its translators",
+        description="SIATEC: one translational equivalence class (TEC) for each maximal "
+        "translatable pattern, with every vector that carries the whole "
+        "pattern into the piece.",
+        epilog=JSON_HELP,
+        formatter_class=fmt,
+    )
     _add_common(p)
-    p.add_argument("--sweepline", action="store_true",
-                   help="use the sweepline builder (same classes, found with forward sweeps)")
+    p.add_argument(
+        "--sweepline", action="store_true", help="use the sweepline builder (same classes, found with forward sweeps)"
+    )
 
-    p = sub.add_parser("mtps", help="SIA: the maximal translatable pattern of every vector",
-                       description="SIA: for every vector between two points, the points that it "
-                                   "carries onto other points of the piece.",
-                       epilog=JSON_HELP, formatter_class=fmt)
+    p = sub.add_parser(
+        "mtps",
+        help="SIA: the maximal translatable pattern of every vector",
+        description="SIA: for every vector between two points, the points that it "
+        "carries onto other points of the piece.",
+        epilog=JSON_HELP,
+        formatter_class=fmt,
+    )
     _add_common(p)
     return parser
 
@@ -322,8 +369,7 @@ def run(args: argparse.Namespace) -> Result:
             raise PieceError("(bundled piece)", "morphetic pitch needs a score file with spelled notes")
     else:
         source = args.piece
-        points = read_piece(args.piece, pitch=args.pitch, include_drums=args.include_drums,
-                            format=args.input_format)
+        points = read_piece(args.piece, pitch=args.pitch, include_drums=args.include_drums, format=args.input_format)
     restrict = args.restrict_dpitch_zero
     options: dict[str, Any] = {"restrict_dpitch_zero": restrict}
     common = dict(operation=args.operation, source=source, points=points)
@@ -394,9 +440,13 @@ def main(argv: Sequence[str] | None = None) -> int:
         if plot is not None:
             from .plot import plot_encoding
 
-            plot_encoding(result.points, result.tecs or [], plot,
-                          title=f"{result.algorithm}: {os.path.basename(result.source)}",
-                          pitch_label="morphetic pitch" if args.pitch == "morphetic" else "pitch")
+            plot_encoding(
+                result.points,
+                result.tecs or [],
+                plot,
+                title=f"{result.algorithm}: {os.path.basename(result.source)}",
+                pitch_label="morphetic pitch" if args.pitch == "morphetic" else "pitch",
+            )
             print(f"{PROG}: picture written to {plot}", file=sys.stderr)
     except MissingDependencyError as e:
         print(f"{PROG}: error: {e}", file=sys.stderr)

@@ -3,12 +3,12 @@
 // (count, then place) build the flat MTP table in O(n^2) time.
 #include "sia.hpp"
 
+#include <sys/resource.h>
+#include <unistd.h>
 #include <algorithm>
 #include <fstream>
 #include <numeric>
 #include <string>
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace motivra::sia {
 
@@ -43,7 +43,7 @@ void ensure_fits(std::size_t bytes) {
     const std::size_t available = available_memory();
     if (available != 0 && bytes > available) throw std::bad_alloc();
     // A lowered address-space limit (ulimit -v) binds before physical memory does.
-    struct rlimit limit {};
+    struct rlimit limit{};
     if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
         std::size_t mapped_pages = 0;
         std::ifstream statm("/proc/self/statm");
@@ -88,9 +88,8 @@ void build_rows(MtpTable& t) {
     const std::size_t n = t.points.size();
     std::vector<std::uint32_t> order(n);
     for (std::uint32_t i = 0; i < n; ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return t.points[a].pitch < t.points[b].pitch;
-    });
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return t.points[a].pitch < t.points[b].pitch; });
     t.row_of.assign(n, 0);
     t.row_members = std::move(order);
     t.row_offsets.clear();
@@ -165,7 +164,6 @@ void build_hashed(MtpTable& t, std::size_t pairs, bool with_targets) {
         });
     }
 }
-
 
 // The fast path: with every coordinate below 2^31 no difference wraps, so the forward
 // pairs (i < j) give exactly the Vectors above zero, each backward Vector is the

@@ -48,9 +48,8 @@ template <class IsMember>
 // a pitch row).
 template <class ListOf>
 [[nodiscard]] std::span<const std::uint32_t> translator_candidates(const MtpTable& table,
-                                                                 std::span<const std::uint32_t> pattern,
-                                                                 ListOf&& list_of,
-                                                                 std::uint32_t* chosen = nullptr) {
+                                                                   std::span<const std::uint32_t> pattern,
+                                                                   ListOf&& list_of, std::uint32_t* chosen = nullptr) {
     // Looking at a handful of differences finds a short list; looking at all of them
     // would cost as much as the test it saves. Differences that span the pattern are
     // rarer than those between neighbours, so the probes start from its far end.
@@ -86,8 +85,7 @@ template <class ListOf>
 // the table is restricted. Most candidates fail on their first test or two, so each
 // moved Point is tested on its own.
 inline void collect_translators(const MtpTable& table, std::span<const std::uint32_t> candidates,
-                                const PointSet& members, std::span<const Point> pattern,
-                                std::vector<Vector>& out) {
+                                const PointSet& members, std::span<const Point> pattern, std::vector<Vector>& out) {
     const Point p0 = pattern[0];
     for (std::uint32_t q : candidates) {
         const Vector c = table.points[q] - p0;

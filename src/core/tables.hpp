@@ -139,7 +139,8 @@ public:
         // Music spreads few notes over many ticks, so the grid is mostly empty; at up to
         // 2 MiB, or 128 bytes a Point beyond that, it still costs far less than the MTP
         // table beside it, and a bit test beats a hash probe several times over.
-        const std::uint64_t budget = std::max<std::uint64_t>(std::uint64_t{1} << 24, 1024 * std::uint64_t{sorted_distinct.size()});
+        const std::uint64_t budget =
+            std::max<std::uint64_t>(std::uint64_t{1} << 24, 1024 * std::uint64_t{sorted_distinct.size()});
         if (m_ticks <= budget && m_pitches <= budget && cells <= budget) {
             m_bits.assign(static_cast<std::size_t>((cells + 63) / 64), 0);
             for (const Point& p : sorted_distinct) set_bit(p, true);

@@ -71,9 +71,9 @@ struct Tec;
 using TecPtr = std::shared_ptr<const Tec>;
 
 struct Tec {
-    std::vector<Point> pattern;        // ascending after make_tec; duplicates kept
-    TranslatorSet translators;         // ascending and distinct: a set with a fixed order
-    std::vector<TecPtr> sub_tecs;      // empty for a leaf
+    std::vector<Point> pattern;    // ascending after make_tec; duplicates kept
+    TranslatorSet translators;     // ascending and distinct: a set with a fixed order
+    std::vector<TecPtr> sub_tecs;  // empty for a leaf
 
     Tec() = default;
     Tec(std::vector<Point> p, TranslatorSet t, std::vector<TecPtr> s = {})

@@ -18,8 +18,7 @@ namespace {
                      sig.required, max, given, verb);
     } else {
         // Always "arguments", one included (a Python def would say "1 positional argument").
-        PyErr_Format(PyExc_TypeError, "%s takes %zu positional arguments but %zd %s given", sig.name, max, given,
-                     verb);
+        PyErr_Format(PyExc_TypeError, "%s takes %zu positional arguments but %zd %s given", sig.name, max, given, verb);
     }
     throw ErrorSet{};
 }

@@ -14,7 +14,6 @@
 #include <new>
 #include <utility>
 
-
 namespace motivra::sia::py {
 
 class Ref {  // owns one strong reference, or none
