@@ -86,8 +86,7 @@ class Seq:
         return self.items[i]
 
 
-class SubTypeError(TypeError):
-    pass
+SubTypeError = type("SubTypeError", (TypeError,), {})
 
 
 def _no_truth(self):

@@ -1,10 +1,6 @@
-"""Brute-force reference model of the SIA family, for small point sets only.
-
-Written for clarity, not speed: SIA looks at every ordered pair of distinct points,
-SIATEC tries every difference q - P[0], COSIATEC is re-checked iteration by iteration.
-Points and vectors are tuples of ints; a TEC is any object with ``pattern``,
-``translators`` and ``sub_tecs`` (the extension's class or ``Tec`` below).
-"""
+"""Brute-force reference model of the SIA family for small point sets, written for clarity:
+points and vectors are tuples of ints; a TEC is any object with ``pattern``, ``translators``
+and ``sub_tecs`` (the extension's class or ``Tec`` below)."""
 
 import math
 from typing import NamedTuple

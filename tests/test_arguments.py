@@ -63,10 +63,6 @@ def test_binding_messages():
     raises(TypeError, "find_mtps() got an unexpected keyword argument 'bogus'", _core.find_mtps, "ab", bogus=1)
 
 
-class Key(str):
-    pass
-
-
 def test_keywords_are_accepted_and_compare_by_value():
     t = TE(sub_tecs=None, translators=frozenset({(1, 0)}), pattern=((3, 1), (0, 2)))
     assert t.pattern == [(0, 2), (3, 1)] and t.compactness(points=set()) == 0.0 and t.summary(indent=1) == t.summary(1)
@@ -78,12 +74,8 @@ def test_keywords_are_accepted_and_compare_by_value():
     raises(TypeError, "find_mtps() got an unexpected keyword argument 'x'", _core.find_mtps, [], **{Key("x"): 1})
 
 
-class Text(str):
-    pass
-
-
-class Mapping(dict):
-    pass
+Key, Text = type("Key", (str,), {}), type("Text", (str,), {})
+Mapping, VecSet = type("Mapping", (dict,), {}), type("VecSet", (frozenset,), {})
 
 
 def cast(what, target):
@@ -123,18 +115,11 @@ def test_every_function_converts_its_arguments(f):
     assert repr(f(transposed, True)) == repr(f(transposed, restrict_dpitch_zero=True)) != repr(f(transposed))
 
 
-@pytest.mark.parametrize(
-    "dataset",
-    [
-        ((0, 60), (1, 60), (2, 60)),
-        [collections.namedtuple("Pt", "tick pitch")(t, 60) for t in range(3)],
-        [(False, 60), (True, 60), (2, Idx(60))],
-        Seq([(0, 60), (1, 60), (2, 60)]),
-        Seq([(0, 60), (1, 60), (2, 60)], length=2**62),
-    ],
-)
-def test_dataset_conversions_accepted(dataset):
-    assert _core.find_mtps(dataset) == {(1, 0): [(0, 60), (1, 60)], (-1, 0): [(1, 60), (2, 60)]}
+def test_dataset_conversions_accepted():
+    named = [collections.namedtuple("Pt", "tick pitch")(t, 60) for t in range(3)]
+    line = [(0, 60), (1, 60), (2, 60)]
+    for dataset in (tuple(line), named, [(False, 60), (True, 60), (2, Idx(60))], Seq(line), Seq(line, length=2**62)):
+        assert _core.find_mtps(dataset) == {(1, 0): [(0, 60), (1, 60)], (-1, 0): [(1, 60), (2, 60)]}
     assert _core.find_mtps([(4294967295, 0), (0, 4294967295)]) == {}
 
 
@@ -184,10 +169,8 @@ def test_min_pattern_size(value, exc, text):
 @pytest.mark.parametrize(
     "kwargs, exc, param",
     [
-        ({"dataset": "ab", "restrict_dpitch_zero": 1, "min_pattern_size": -1}, TypeError, "dataset"),
         ({"sweepline_optimization": 1, "min_pattern_size": "x", "restrict_dpitch_zero": 0}, TypeError, FLAGS[0]),
         ({"sweepline_optimization": 1, "min_pattern_size": "x"}, TypeError, "min_pattern_size"),
-        ({"sweepline_optimization": 1, "min_pattern_size": -1}, OverflowError, None),
         ({"sweepline_optimization": 1}, TypeError, "sweepline_optimization"),
     ],
 )
@@ -198,6 +181,7 @@ def test_conversion_order(kwargs, exc, param):
 
 
 TR, SUB = "argument 'translators': ", "argument 'sub_tecs': "
+NOT_A_TEC = SUB + "'int' object is not an instance of 'TranslationalEquivalence'"
 
 
 @pytest.mark.parametrize(
@@ -211,11 +195,7 @@ TR, SUB = "argument 'translators': ", "argument 'sub_tecs': "
         (lambda: TE([], {(1, 2, 3)}, None), ValueError, LEN3),
         (lambda: TE([], {(0.5, 0)}, None), TypeError, TR + index_error(0.5)),
         (lambda: TE([], {1}, None), TypeError, TR + "'int' object is not an instance of 'tuple'"),
-        (
-            lambda: TE([], set(), [T, 5]),
-            TypeError,
-            SUB + "'int' object is not an instance of 'TranslationalEquivalence'",
-        ),
+        (lambda: TE([], set(), [T, 5]), TypeError, NOT_A_TEC),
         (lambda: TE([], set(), "ab"), TypeError, SUB + "Can't extract `str` to `Vec`"),
         (lambda: TE([], set(), {T}), TypeError, SUB + "'set' object is not an instance of 'Sequence'"),
         (lambda: T.compactness([(0, 2)]), TypeError, "argument 'points': 'list' object is not an instance of 'set'"),
@@ -226,10 +206,6 @@ TR, SUB = "argument 'translators': ", "argument 'sub_tecs': "
 )
 def test_class_conversion_errors(call, exc, text):
     raises(exc, text, call)
-
-
-class VecSet(frozenset):
-    pass
 
 
 def test_class_conversions_accepted():

@@ -28,14 +28,6 @@ def covered(tec):
     return base | {(t + dt, p + dp) for t, p in base for dt, dp in tec["translators"]}
 
 
-def test_default_run_compresses_the_bundled_piece():
-    r = subprocess.run([sys.executable, "-P", "-m", "motivra.sia_family"], capture_output=True, text=True)
-    lines = r.stdout.splitlines()
-    assert r.returncode == 0 and r.stderr == ""
-    assert lines[:3] == [example_piece.NAME, "134 distinct points", "COSIATEC encoding: 25 TECs"]
-    assert lines[-1] == "compression ratio: 134 points / 71 units = 1.887"
-
-
 @pytest.mark.parametrize(
     "name, needs", [("invention1.csv", "csv"), ("invention1.mid", "mido"), ("invention1.musicxml", "partitura")]
 )
@@ -118,6 +110,10 @@ def test_errors_exit_with_1_and_a_message(tmp_path, capsys, args, content, messa
 
 
 def test_usage_errors_and_help(capsys):
+    r = subprocess.run([sys.executable, "-P", "-m", "motivra.sia_family"], capture_output=True, text=True)
+    lines = r.stdout.splitlines()  # the default run: compress the bundled piece
+    assert r.returncode == 0 and r.stderr == "" and lines[-1] == "compression ratio: 134 points / 71 units = 1.887"
+    assert lines[:3] == [example_piece.NAME, "134 distinct points", "COSIATEC encoding: 25 TECs"]
     for args in (["compress", "--format", "xml"], ["recursive", "--min-pattern-size", "-1"], ["--help"]):
         with pytest.raises(SystemExit) as e:
             main(args)

@@ -42,14 +42,11 @@ def test_greedy_choice_matches_model(dataset, flag, rnd):
 
 
 @pytest.mark.parametrize("piece, n", [("gibbons", 100), ("bach", 60)])
-def test_real_piece_prefix_matches_model(request, piece, n):
-    part = request.getfixturevalue(piece)[:n]
-    model.check_cosiatec(part, cosiatec_compress(part))
-
-
-@pytest.mark.parametrize("flag", [False, True])
-def test_real_piece(gibbons, flag):
-    got = cosiatec_compress(gibbons, flag)
-    model.check_partition(gibbons, got)
-    assert records(cosiatec_compress(gibbons, flag, False)) == records(got)
-    assert len(gibbons) / sum(len(t.pattern) + len(t.translators) for t in got) > 1.5
+def test_real_pieces(request, piece, n):
+    points = request.getfixturevalue(piece)
+    model.check_cosiatec(points[:n], cosiatec_compress(points[:n]))  # a prefix against the model
+    for flag in (False, True):
+        got = cosiatec_compress(points, flag)
+        model.check_partition(points, got)
+        assert records(cosiatec_compress(points, flag, False)) == records(got)
+        assert len(points) / sum(len(t.pattern) + len(t.translators) for t in got) > 1.5

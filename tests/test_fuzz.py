@@ -1,8 +1,6 @@
-"""Hostile objects at the Python boundary. Whatever a caller passes, every function, the
-constructor and both methods return a result of their type or raise an exception whose
-type is in a short table: the conversion errors, or what a hostile hook itself raised.
-The interpreter never crashes, and a hook that the module must not use (an override on a
-tuple or int subclass) raises AssertionError, which is in no table."""
+"""Hostile arguments: every call returns a result of its type or raises an exception from a short
+table (conversion errors, or what a hostile hook raised), never crashes, and never uses a hook
+that it must not (those raise AssertionError, which is in no table)."""
 
 import collections
 import inspect

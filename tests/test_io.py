@@ -38,14 +38,11 @@ def test_as_points():
             as_points(value)
 
 
-def test_morphetic_pitch():
+def test_read_csv_and_morphetic_pitch(tmp_path):
     cases = {"A0": 0, "B0": 1, "C1": 2, "C4": 23, "E4": 25, "A4": 28, "C8": 51, "c4": 23}
     assert {name: morphetic_pitch(name[0], int(name[1])) for name in cases} == cases
     with pytest.raises(ValueError, match="step 'H'"):
         morphetic_pitch("H", 4)
-
-
-def test_read_csv(tmp_path):
     f = tmp_path / "p.csv"
     f.write_text("# a comment\ntick,morph\n\n4, 62\n0,60\n4,62\n")
     assert read_csv(f) == [(0, 60), (4, 62)]

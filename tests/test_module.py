@@ -27,7 +27,7 @@ ASAN = "libasan" in Path("/proc/self/maps").read_text()
 no_asan = pytest.mark.skipif(ASAN, reason="the sanitizer's shadow memory needs an unlimited address space")
 
 
-def test_module_identity():
+def test_module_identity_and_final_class():
     assert _core.__all__ == NAMES and _core.__doc__ == "" and _core.__name__ == "motivra.sia_family._core"
     assert all(getattr(sf, name) is getattr(_core, name) for name in NAMES + ["PanicException"])
     assert issubclass(_core.PanicException, BaseException) and not issubclass(_core.PanicException, Exception)
@@ -38,6 +38,17 @@ def test_module_identity():
     assert again is not _core and again.__all__ == _core.__all__ and again.__all__ is not _core.__all__
     assert again.find_mtps.__self__ is again and again.TranslationalEquivalence is TE
     assert type(again.cosiatec_compress([(0, 0)])[0]) is TE
+    # The class is final and slotless.
+    assert TE.__qualname__ == "TranslationalEquivalence" and TE.__bases__ == (object,)
+    with pytest.raises(TypeError):
+        type("Sub", (TE,), {})
+    t = TE([(3, 1)], {(1, 0)}, None)
+    for name in ("pattern", "translators", "sub_tecs", "coverage", "compression_ratio", "other"):
+        with pytest.raises(AttributeError):
+            setattr(t, name, None)
+    assert not hasattr(t, "__dict__") and not gc.is_tracked(t)
+    with pytest.raises(TypeError):
+        __import__("weakref").ref(t)
 
 
 @pytest.mark.parametrize("name", TEXTS)
@@ -49,19 +60,6 @@ def test_texts(name):
         assert str(inspect.signature(obj)) == signature.replace("$self, ", "") and obj.__name__ == name.split(".")[-1]
     if name in _core.__all__[:-1]:
         assert obj.__self__ is _core and obj.__module__ == _core.__name__
-
-
-def test_class_is_final_and_slotless():
-    assert TE.__qualname__ == "TranslationalEquivalence" and TE.__bases__ == (object,)
-    with pytest.raises(TypeError):
-        type("Sub", (TE,), {})
-    t = TE([(3, 1)], {(1, 0)}, None)
-    for name in ("pattern", "translators", "sub_tecs", "coverage", "compression_ratio", "other"):
-        with pytest.raises(AttributeError):
-            setattr(t, name, None)
-    assert not hasattr(t, "__dict__") and not gc.is_tracked(t)
-    with pytest.raises(TypeError):
-        __import__("weakref").ref(t)
 
 
 def run_python(code, *args):

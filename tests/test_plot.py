@@ -23,6 +23,10 @@ def test_svg_holds_every_tec_and_occurrence(tmp_path):
     assert len({h.get_color() for h in legend.legend_handles}) == len(set(re.findall(r'id="tec-(\d+)-legend"', svg)))
     assert len(re.findall(r'id="tec-(\d+)-occurrence-(\d+)"', svg)) == sum(1 + len(t.translators) for t in tecs)
     assert len(legend.legend_handles) == len(tecs) and "Invention" in svg  # text kept as text
+    tec = TranslationalEquivalence([(0, 60), (1, 62)], {(8, 0), (4, 0)}, None)
+    assert tec_label(1, tec) == "1: 2 points x 3, ratio 1.5, T = (4, 0) (8, 0)"
+    tec = TranslationalEquivalence([(0, 60)], {(k, 0) for k in range(1, 7)}, None)
+    assert tec_label(2, tec, max_translators=2) == "2: 1 point x 7, ratio 1, T = (1, 0) (2, 0) ... (+4)"
 
 
 def test_png_of_a_recursive_encoding_from_the_command_line(tmp_path, capsys):
@@ -35,10 +39,3 @@ def test_png_of_a_recursive_encoding_from_the_command_line(tmp_path, capsys):
     assert out.startswith("{") and "picture written" in err  # the note goes to stderr
     assert (tmp_path / "enc.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
     assert main(["--plot", str(tmp_path / "x.bmpx")]) == 1 and "x.bmpx" in capsys.readouterr().err
-
-
-def test_label_reads_well():
-    tec = TranslationalEquivalence([(0, 60), (1, 62)], {(8, 0), (4, 0)}, None)
-    assert tec_label(1, tec) == "1: 2 points x 3, ratio 1.5, T = (4, 0) (8, 0)"
-    tec = TranslationalEquivalence([(0, 60)], {(k, 0) for k in range(1, 7)}, None)
-    assert tec_label(2, tec, max_translators=2) == "2: 1 point x 7, ratio 1, T = (1, 0) (2, 0) ... (+4)"

@@ -54,17 +54,10 @@ def build(m):
 
 points = st.tuples(coords, coords)
 signed = st.one_of(st.integers(-3, 3), st.integers(-(2**31), -(2**31) + 2), st.integers(2**31 - 3, 2**31 - 1))
-leaves = st.builds(model.Tec, st.lists(points, max_size=4), st.sets(st.tuples(signed, signed), max_size=3))
-trees = st.recursive(
-    leaves,
-    lambda kids: st.builds(
-        model.Tec,
-        st.lists(points, max_size=3),
-        st.sets(st.tuples(signed, signed), max_size=3),
-        st.lists(kids, min_size=1, max_size=3),
-    ),
-    max_leaves=6,
-)
+vectors = st.sets(st.tuples(signed, signed), max_size=3)
+leaves = st.builds(model.Tec, st.lists(points, max_size=4), vectors)
+nodes = lambda kids: st.builds(model.Tec, st.lists(points, max_size=3), vectors, st.lists(kids, min_size=1, max_size=3))  # noqa: E731
+trees = st.recursive(leaves, nodes, max_leaves=6)
 
 
 @given(trees, st.sets(points, max_size=8), st.integers(0, 6))
@@ -98,15 +91,12 @@ def test_summary_indent_beyond_capacity_or_memory():
         LEAF.summary(2**62)
 
 
-def test_reads_are_fresh_copies():
+def test_identity_and_fresh_copies():
     src = [(3, 1), (0, 2)]
     t = TE(src, {(1, 0)}, [LEAF])
     src.append((9, 9)), t.pattern.append((9, 9)), t.translators.add((9, 9)), t.coverage.clear()
     assert t.pattern == [(0, 2), (3, 1)] and t.translators == {(1, 0)} and len(t.coverage) == 12
     assert t.pattern is not t.pattern and t.sub_tecs[0] is not t.sub_tecs[0]
-
-
-def test_identity_semantics():
     a, b = TE([(0, 0)], set(), None), TE([(0, 0)], set(), None)
     assert a != b and a == a and hash(a) == object.__hash__(a)
     for f in (pickle.dumps, copy.copy, copy.deepcopy):
