@@ -4,18 +4,7 @@ import sys
 
 import pytest
 
-from motivra.sia_family import example_piece
-from motivra.sia_family.io import (
-    MissingDependencyError,
-    PieceError,
-    as_points,
-    detect_format,
-    morphetic_pitch,
-    read_csv,
-    read_midi,
-    read_piece,
-    read_score,
-)
+from motivra.sia_family import example_piece, io
 
 from conftest import DATA
 
@@ -24,43 +13,43 @@ BUNDLED = example_piece.points()
 
 def test_as_points():
     np = pytest.importorskip("numpy")
-    assert as_points(np.array([[5, 60], [0, 62], [5, 60]], dtype=np.uint32)) == [(5, 60), (0, 62), (5, 60)]
-    assert as_points(np.array([[0.0, 60.0]])) == [(0, 60)] and as_points(np.empty((0, 2), dtype=np.int64)) == []
-    assert as_points([[1, 2], (3, 4)]) == [(1, 2), (3, 4)]
-    assert all(type(c) is int for p in as_points(np.array([[1, 2]])) for c in p)
+    assert io.as_points(np.array([[5, 60], [0, 62], [5, 60]], dtype=np.uint32)) == [(5, 60), (0, 62), (5, 60)]
+    assert io.as_points(np.array([[0.0, 60.0]])) == [(0, 60)] and io.as_points(np.empty((0, 2), dtype=np.int64)) == []
+    assert io.as_points([[1, 2], (3, 4)]) == [(1, 2), (3, 4)]
+    assert all(type(c) is int for p in io.as_points(np.array([[1, 2]])) for c in p)
     bad = {r"shape \(n, 2\)": np.zeros((2, 3)), "integer": np.array([[0.5, 60]]), "pair": [(1, 2, 3)]}
     bad |= {"0..4294967295": np.array([[2**32, 60]], dtype=np.uint64)}
     for message, value in bad.items():
         with pytest.raises(ValueError, match=message):
-            as_points(value)
+            io.as_points(value)
     for message, value in {"dtype": np.array([["a", "b"]]), "integer": [("1", 2)], "string": "12"}.items():
         with pytest.raises(TypeError, match=message):
-            as_points(value)
+            io.as_points(value)
 
 
 def test_read_csv_and_morphetic_pitch(tmp_path):
     cases = {"A0": 0, "B0": 1, "C1": 2, "C4": 23, "E4": 25, "A4": 28, "C8": 51, "c4": 23}
-    assert {name: morphetic_pitch(name[0], int(name[1])) for name in cases} == cases
+    assert {name: io.morphetic_pitch(name[0], int(name[1])) for name in cases} == cases
     with pytest.raises(ValueError, match="step 'H'"):
-        morphetic_pitch("H", 4)
+        io.morphetic_pitch("H", 4)
     f = tmp_path / "p.csv"
     f.write_text("# a comment\ntick,morph\n\n4, 62\n0,60\n4,62\n")
-    assert read_csv(f) == [(0, 60), (4, 62)]
+    assert io.read_csv(f) == [(0, 60), (4, 62)]
     problems = {"0,60\nx,61\n": "line 2", "0,60,1\n": "line 1", "0,-1\n": "line 1: pitch must lie in 0..4294967295"}
     for text, problem in problems.items():
         f.write_text(text)
-        with pytest.raises(PieceError, match="p.csv: " + problem):
-            read_csv(f)
+        with pytest.raises(io.PieceError, match="p.csv: " + problem):
+            io.read_csv(f)
     f.write_bytes(b"\xff\xfe\x00\x01")
-    with pytest.raises(PieceError, match="p.csv: not a text file"):
-        read_csv(f)
+    with pytest.raises(io.PieceError, match="p.csv: not a text file"):
+        io.read_csv(f)
 
 
 def test_read_midi(tmp_path, monkeypatch):
     mido = pytest.importorskip("mido")
     # 30 file ticks per tick of the bundled piece, not rescaled; drums left out.
-    assert read_midi(DATA / "invention1.mid") == [(30 * t, p) for t, p in BUNDLED]
-    drums = set(read_midi(DATA / "invention1.mid", include_drums=True)) - {(30 * t, p) for t, p in BUNDLED}
+    assert io.read_midi(DATA / "invention1.mid") == [(30 * t, p) for t, p in BUNDLED]
+    drums = set(io.read_midi(DATA / "invention1.mid", include_drums=True)) - {(30 * t, p) for t, p in BUNDLED}
     assert sorted(drums) == [(0, 36), (64 * 30, 38), (128 * 30, 36), (192 * 30, 42)]
     on = [("note_on", 60, 64, 10, 0), ("note_on", 60, 0, 5, 0), ("note_on", 62, 64, 0, 3), ("note_off", 62, 64, 7, 3)]
     on2 = [("note_on", 40, 1, 3, 0), ("note_on", 35, 90, 1, 9)]  # a note-off, a drum
@@ -70,52 +59,43 @@ def test_read_midi(tmp_path, monkeypatch):
             mido.MidiTrack(mido.Message(k, note=n, velocity=v, time=t, channel=c) for k, n, v, t, c in track)
         )
     m.save(tmp_path / "x.mid")
-    assert read_midi(tmp_path / "x.mid") == [(3, 40), (10, 60), (15, 62)]
-    assert read_piece(tmp_path / "x.mid", include_drums=True) == [(3, 40), (4, 35), (10, 60), (15, 62)]
+    assert io.read_midi(tmp_path / "x.mid") == [(3, 40), (10, 60), (15, 62)]
+    assert io.read_piece(tmp_path / "x.mid", include_drums=True) == [(3, 40), (4, 35), (10, 60), (15, 62)]
     for content in (b"", b"tick,pitch\n0,60\n", (DATA / "invention1.mid").read_bytes()[:200]):
         (tmp_path / "broken.mid").write_bytes(content)
-        with pytest.raises(PieceError, match="broken.mid: not a valid MIDI file"):
-            read_midi(tmp_path / "broken.mid")
+        with pytest.raises(io.PieceError, match="broken.mid: not a valid MIDI file"):
+            io.read_midi(tmp_path / "broken.mid")
     monkeypatch.setitem(sys.modules, "mido", None)
-    with pytest.raises(MissingDependencyError, match=r"mido.*motivra-sia-family\[io\]"):
-        read_midi(DATA / "invention1.mid")
+    with pytest.raises(io.MissingDependencyError, match=r"mido.*motivra-sia-family\[io\]"):
+        io.read_midi(DATA / "invention1.mid")
 
 
 def test_read_musicxml(tmp_path):
     pytest.importorskip("partitura")
     path = DATA / "invention1.musicxml"
     # 8 divisions per quarter: one file tick is two ticks of the bundled piece.
-    assert read_score(path) == [(t // 2, p) for t, p in BUNDLED]
-    morphetic = read_piece(path, pitch="morphetic", format="score")
+    assert io.read_score(path) == [(t // 2, p) for t, p in BUNDLED]
+    morphetic = io.read_piece(path, pitch="morphetic", format="score")
     assert len(morphetic) == len(BUNDLED) and morphetic[:3] == [(2, 30), (4, 31), (6, 32)]  # C5 D5 E5
     # Part 1 counts 2 divisions per quarter, part 2 four: unified to four. Eb4 is tied
     # over the bar line (one onset); Cb5 sounds as B4; B#3 as C4.
     path = DATA / "spelled.musicxml"
-    assert read_score(path) == [(0, 60), (2, 62), (3, 42), (4, 43), (4, 63), (8, 55), (10, 71), (12, 21), (12, 60)]
-    assert [p for _, p in read_score(path, pitch="morphetic")] == [23, 24, 12, 13, 25, 20, 30, 0, 22]
+    assert io.read_score(path) == [(0, 60), (2, 62), (3, 42), (4, 43), (4, 63), (8, 55), (10, 71), (12, 21), (12, 60)]
+    assert [p for _, p in io.read_score(path, pitch="morphetic")] == [23, 24, 12, 13, 25, 20, 30, 0, 22]
     for content in ("<score-partwise><part-list>", "hello", ""):
         (tmp_path / "broken.musicxml").write_text(content)
-        with pytest.raises(PieceError, match="broken.musicxml: cannot read the score"):
-            read_score(tmp_path / "broken.musicxml")
+        with pytest.raises(io.PieceError, match="broken.musicxml: cannot read the score"):
+            io.read_score(tmp_path / "broken.musicxml")
 
 
 def test_dispatch(tmp_path):
-    names = {
-        "a.csv": "csv",
-        "a.MID": "midi",
-        "a.midi": "midi",
-        "a.musicxml": "score",
-        "a.mxl": "score",
-        "a.krn": "score",
-    }
-    assert {name: detect_format(name) for name in names} == names
-    for name, message in {
-        "song.wav": "unknown file type '.wav'",
-        "a.mid": "morphetic pitch needs a score file",
-    }.items():
-        with pytest.raises(PieceError, match=f"{name}: {message}"):
-            read_piece(tmp_path / name, pitch="morphetic")
+    formats = {"csv": ["a.csv"], "midi": ["a.MID", "a.midi"], "score": ["a.musicxml", "a.mxl", "a.krn"]}
+    assert all(io.detect_format(name) == kind for kind, names in formats.items() for name in names)
+    errors = {"song.wav": "unknown file type '.wav'", "a.mid": "morphetic pitch needs a score file"}
+    for name, message in errors.items():
+        with pytest.raises(io.PieceError, match=f"{name}: {message}"):
+            io.read_piece(tmp_path / name, pitch="morphetic")
     with pytest.raises(FileNotFoundError):
-        read_piece(tmp_path / "missing.csv")
+        io.read_piece(tmp_path / "missing.csv")
     (tmp_path / "points.dat").write_text("1,2\n")
-    assert read_piece(tmp_path / "points.dat", format="csv") == [(1, 2)]
+    assert io.read_piece(tmp_path / "points.dat", format="csv") == [(1, 2)]
