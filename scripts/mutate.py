@@ -162,10 +162,14 @@ def run(cmd: list[str], cwd: Path, env: dict[str, str], timeout: float) -> tuple
 
 
 def first_failure(output: str) -> str:
+    """The first failing test, or how the run ended when no test reported."""
     for line in output.splitlines():
         if line.startswith(("FAILED ", "ERROR ")):
             return line.split(" - ")[0]
-    return output.strip().splitlines()[-1] if output.strip() else "no output"
+    for line in output.splitlines():
+        if line.startswith(("Fatal Python error", "Segmentation fault")) or "Sanitizer" in line:
+            return "crash: " + line.strip()
+    return "no test reported a failure"
 
 
 def main() -> int:
