@@ -39,7 +39,6 @@ public:
     }
 
     [[nodiscard]] std::size_t size() const noexcept { return m_base ? m_base->size() : 0; }
-    [[nodiscard]] bool empty() const noexcept { return size() == 0; }
     // The Vectors, ascending.
     [[nodiscard]] std::vector<Vector> to_vector() const {
         if (!m_base) return {};
