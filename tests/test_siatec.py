@@ -4,6 +4,7 @@ import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 
+from motivra.sia_family import TranslationalEquivalence as TE
 from motivra.sia_family import build_tecs_from_mtps, find_mtps
 
 import model
@@ -29,6 +30,7 @@ def test_small_datasets(dataset, flag):
 def test_matches_model(dataset, flag, rnd):
     got = build_tecs_from_mtps(dataset, flag)
     assert records(got) == model.siatec(dataset, flag)  # same records, same order
+    assert all(repr(t) == repr(TE(t.pattern, t.translators, None)) for t in got)  # translators ascending
     assert sorted(tuple(t.pattern) for t in got) == sorted(tuple(p) for p in find_mtps(dataset, flag).values())
     other = dataset * 2
     rnd.shuffle(other)

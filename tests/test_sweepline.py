@@ -1,17 +1,20 @@
 from hypothesis import given
 from hypothesis import strategies as st
 
+from motivra.sia_family import TranslationalEquivalence as TE
 from motivra.sia_family import build_tecs_from_mtps
 from motivra.sia_family import build_tecs_from_mtps_sweepline as sweep
 
 import model
-from conftest import LINE3, datasets, records
+from conftest import datasets, records
 
 
 @given(datasets(max_size=12), st.booleans())
 def test_sorted_input_gives_the_records_of_siatec(dataset, flag):
     dataset.sort()
-    assert records(sweep(dataset, flag)) == records(build_tecs_from_mtps(dataset, flag)) == model.siatec(dataset, flag)
+    got = sweep(dataset, flag)
+    assert records(got) == records(build_tecs_from_mtps(dataset, flag)) == model.siatec(dataset, flag)
+    assert all(repr(t) == repr(TE(t.pattern, t.translators, None)) for t in got)  # translators ascending
 
 
 @given(datasets(max_size=12, min_size=3), st.booleans())
@@ -23,11 +26,19 @@ def test_unsorted_input_stays_sound(dataset, flag):
         assert t.translators <= model.translators_of(t.pattern, pts, flag)
 
 
-def test_unsorted_examples(gibbons):
-    assert sweep(LINE3[::-1]) == [] and records(sweep(gibbons)) == records(build_tecs_from_mtps(gibbons))
-    # Forward scans find what lies ahead of each pattern: here two of the four records, one in part.
-    got = sweep([(2, 60), (0, 60), (1, 60), (3, 60), (2, 64)])
-    assert [(t.pattern, t.translators) for t in got] == [
-        ([(0, 60), (1, 60)], {(2, 0)}),
-        ([(2, 60), (3, 60)], {(-2, 0)}),
-    ]
+H, TOP = 2**31, 2**32 - 1
+# Unsorted input: each forward scan finds what lies ahead of its cursors, and a target beyond
+# the 32-bit range (as an exact sum) is found by bisection.
+UNSORTED = {
+    ((2, 60), (0, 60), (1, 60), (3, 60), (2, 64)): [([(0, 60), (1, 60)], {(2, 0)}), ([(2, 60), (3, 60)], {(-2, 0)})],
+    ((2, 61), (0, 60), (4, 62)): [([(0, 60), (2, 61)], {(2, 1)})],
+    ((H + 1, 62), (H + 1, 60), (H + 1, 61)): [],
+    ((0, 62), (H, 62), (H, 61)): [([(0, 62), (H, 62)], {(-H, 0)})],
+    ((TOP - 1, 62), (0, 61), (2, 60)): [],
+    ((2, 60), (1, 60), (0, 60)): [],
+}
+
+
+def test_unsorted_examples():
+    for dataset, expected in UNSORTED.items():
+        assert [(t.pattern, t.translators) for t in sweep(list(dataset))] == expected, dataset
