@@ -53,6 +53,12 @@ class Mutant:
     start: int  # column span in the line
     end: int
     replacement: str
+    occurrence: int  # 1 for the first instance of the operator on its line, 2 for the second...
+
+    def key(self, text: str) -> tuple[str, str, str, str]:
+        """How scripts/mutants-equivalent names this mutant: file, code, 'op@n', replacement."""
+        before = text[self.start : self.end].strip()
+        return (self.path, text.strip(), f"{before}@{self.occurrence}", self.replacement.strip() or "(dropped)")
 
     def describe(self, text: str) -> str:
         before, after = text[self.start : self.end].strip(), self.replacement.strip() or "(dropped)"
@@ -105,15 +111,25 @@ def code_mask(source: str) -> list[str]:
 def mutants_of(path: str, source: str) -> list[Mutant]:
     found = []
     for number, code in enumerate(code_mask(source), start=1):
-        for m in BINARY.finditer(code):
-            for new in SWAPS[m.group(1)]:
-                found.append(Mutant(path, number, m.start(), m.end(), new))
-        for m in OFF_BY_ONE.finditer(code):
-            found.append(Mutant(path, number, m.start(), m.end(), ""))
-        for m in MIN_MAX.finditer(code):
-            other = "max" if m.group(1) == "min" else "min"
-            found.append(Mutant(path, number, m.start(), m.end(), f"std::{other}"))
+        sites = [(m, SWAPS[m.group(1)]) for m in BINARY.finditer(code)]
+        sites += [(m, [""]) for m in OFF_BY_ONE.finditer(code)]
+        sites += [(m, ["std::max" if m.group(1) == "min" else "std::min"]) for m in MIN_MAX.finditer(code)]
+        for m, replacements in sites:
+            # The how-manieth instance of this operator on the line, counted from the left.
+            occurrence = sum(1 for other, _ in sites if other.group(0) == m.group(0) and other.start() <= m.start())
+            found += [Mutant(path, number, m.start(), m.end(), new, occurrence) for new in replacements]
     return found
+
+
+def equivalent_mutants() -> dict[tuple[str, str, str, str], str]:
+    """The mutants that cannot change any result, with the reason (scripts/mutants-equivalent)."""
+    table = {}
+    for line in (ROOT / "scripts" / "mutants-equivalent").read_text().splitlines():
+        if line.strip() and not line.startswith("#"):
+            path, code, change, why = (field.strip() for field in line.split(" | "))
+            before, after = (side.strip() for side in change.split(" -> "))
+            table[(path, code, before, after)] = why
+    return table
 
 
 def apply(source: str, mutant: Mutant) -> str:
@@ -194,8 +210,10 @@ def main() -> int:
     random.Random(args.seed).shuffle(order)
     print(f"{len(candidates)} possible mutants in {len(sources)} files; seed {args.seed}", flush=True)
     if args.list:
+        equivalent = equivalent_mutants()
         for m in order[: args.count]:
-            print(m.describe(originals[m.path].split("\n")[m.line - 1]))
+            line = originals[m.path].split("\n")[m.line - 1]
+            print(m.describe(line) + ("  (equivalent)" if m.key(line) in equivalent else ""))
         return 0
 
     env = dict(os.environ)
@@ -269,13 +287,19 @@ def main() -> int:
     print(f"unmutated suite passes in {baseline:.0f} s", flush=True)
     timeout = 3 * baseline + 60  # a mutant that loops forever counts as caught
 
-    caught = tested = 0
+    equivalent = equivalent_mutants()
+    caught = tested = skipped = 0
     for m in order:
         if tested == args.count:
             break
         path = tree / m.path
         text = originals[m.path]
-        label = m.describe(text.split("\n")[m.line - 1])
+        line = text.split("\n")[m.line - 1]
+        label = m.describe(line)
+        if m.key(line) in equivalent:
+            skipped += 1
+            print(f"  (equivalent) {label}: {equivalent[m.key(line)]}", flush=True)
+            continue
         path.write_text(apply(text, m))
         try:
             if not build_module():
@@ -292,7 +316,10 @@ def main() -> int:
             why = "timeout" if status == "timeout" else first_failure(out)
             print(f"[{tested:>3}] caught    {label}  ({why})", flush=True)
     build_module()  # leave the build matching the unmutated tree
-    print(f"caught {caught} of {tested} mutants: {caught / max(tested, 1):.1%} (seed {args.seed})")
+    print(
+        f"caught {caught} of {tested} mutants: {caught / max(tested, 1):.1%} (seed {args.seed}); "
+        f"{skipped} equivalent ones not counted"
+    )
     return 0
 
 
