@@ -14,7 +14,6 @@ from motivra.sia_family.io import read_csv
 sys.path.insert(0, os.path.dirname(__file__))
 
 settings.register_profile("default", max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow])
-settings.register_profile("thorough", parent=settings.get_profile("default"), max_examples=2000)
 # scripts/mutants: the same examples on every run, and none remembered between runs.
 settings.register_profile("mutants", parent=settings.get_profile("default"), derandomize=True, database=None)
 settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "default"))
@@ -34,8 +33,7 @@ coords = st.one_of(small, small, st.integers(HALF - 3, HALF + 3), st.integers(TO
 
 @st.composite
 def datasets(draw, max_size=10, min_size=0, coord=coords):
-    """Unsorted point lists, often with repeats, drawn from few tick and pitch values
-    so that translations recur."""
+    """Unsorted point lists, often with repeats, from few ticks and pitches so that translations recur."""
     ticks = draw(st.lists(coord, min_size=1, max_size=5))
     pitches = draw(st.lists(coord, min_size=1, max_size=4))
     point = st.tuples(st.sampled_from(ticks), st.sampled_from(pitches))

@@ -66,8 +66,6 @@ def test_binding_messages():
 def test_keywords_are_accepted_and_compare_by_value():
     t = TE(sub_tecs=None, translators=frozenset({(1, 0)}), pattern=((3, 1), (0, 2)))
     assert t.pattern == [(0, 2), (3, 1)] and t.compactness(points=set()) == 0.0 and t.summary(indent=1) == t.summary(1)
-    kwargs = {"sweepline_optimization": False, "min_pattern_size": 5, "restrict_dpitch_zero": True}
-    assert _core.recursive_cosiatec_compress(dataset=[(0, 0)], **kwargs) != []
     built = "".join(["data", "set"])  # not interned
     assert _core.find_mtps(**{built: SIX}) == _core.find_mtps(**{Key("dataset"): SIX}) == _core.find_mtps(SIX)
     assert set(_core.find_mtps(SIX, **{"".join(["restrict_dpitch", "_zero"]): True})) == {(3, 0), (-3, 0)}

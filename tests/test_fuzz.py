@@ -2,7 +2,6 @@
 table (conversion errors, or what a hostile hook raised), never crashes, and never uses a hook
 that it must not (those raise AssertionError, which is in no table)."""
 
-import collections
 import inspect
 
 import pytest
@@ -16,7 +15,6 @@ from conftest import FAKE_NUMPY_BOOLS, Idx, Seq, SubTypeError
 TE = _core.TranslationalEquivalence
 HOOK_ERRORS = (TypeError, SubTypeError, ValueError, OverflowError, RuntimeError, KeyboardInterrupt, IndexError)
 CONVERSION_ERRORS = (TypeError, ValueError, OverflowError, DeprecationWarning)  # the last: __index__ gave no int
-Pt = collections.namedtuple("Pt", "tick pitch")
 
 
 class IntSub(int):
@@ -58,7 +56,7 @@ def integer_likes(ints):
 
 integers = integer_likes(ints)
 pairs = st.tuples(integers, integers)
-items = st.one_of(pairs, st.tuples(ints, ints), pairs.map(TupleSub), pairs.map(lambda p: Pt(*p)), st.tuples(integers))
+items = st.one_of(pairs, st.tuples(ints, ints), pairs.map(TupleSub), st.tuples(integers))
 items |= st.tuples(ints, ints, ints) | st.lists(ints, min_size=2, max_size=2) | st.sampled_from([Spoof(), None, 5])
 lists = st.lists(items, max_size=6)
 sequences = st.one_of(lists, lists.map(tuple), lists.map(Seq), lists.map(mutating), lists.map(iter))

@@ -9,8 +9,7 @@ from conftest import HALF, SIX, datasets, records
 
 
 def check_tree(dataset, tecs, size, flag, sweep):
-    """Every level is COSIATEC's encoding of its data, with each large enough
-    pattern (short of the whole data) replaced by its own encoding."""
+    """Every level is COSIATEC's encoding of its data, each large pattern (not all of it) encoded again."""
     restored = []
     for t in tecs:
         if t.sub_tecs:

@@ -21,9 +21,7 @@ def test_small_datasets(dataset, flag):
     for d in (dataset, dataset[::-1], dataset + dataset[:2]):
         got = build_tecs_from_mtps(d, bool(flag))
         assert records(got) == model.siatec(dataset, flag) and all(t.sub_tecs == [] for t in got)
-    # The model itself, by hand:
-    assert Counter(model.siatec(DIAG)) == Counter((tuple(p), frozenset({v})) for p, v in DIAG_TECS)
-    assert model.siatec(LINE3 + [(3, 60)])[1][1] == {(1, 0), (2, 0)}
+    assert Counter(model.siatec(DIAG)) == Counter((tuple(p), frozenset({v})) for p, v in DIAG_TECS)  # the model
 
 
 @given(datasets(max_size=11), st.booleans(), st.randoms(use_true_random=False))

@@ -78,7 +78,6 @@ def test_documented_texts():
     assert repr(NONLEAF) == f"TEC(pattern=[], translators={{(12, 0)}}, sub_tecs=[{leaf}])"
     assert NONLEAF.summary(1).split("\n")[2:4] == ["   compression ratio: 2", "   sub-tecs:"]
     assert TE([], set(), None).summary() == "translators={}\n  coverage count: 0\n  compression ratio: NaN"
-    # Tiny ratios without an exponent:
     assert TE([(0, 0)] * 70_000, set(), None).summary().endswith("  compression ratio: 0.000014285714285714285")
     assert TE([(0, 0)] * 100_000, set(), None).summary().endswith("  compression ratio: 0.00001")
 
