@@ -268,7 +268,7 @@ def main() -> int:
     def build_module() -> bool:
         status, out = run([ninja, "-C", str(build), "_core"], tree, env, 900)
         if status == "ok":
-            for so in build.glob("_core*.so"):
+            for so in build.rglob("_core*.so"):
                 link = package / so.name
                 if not link.exists():
                     link.symlink_to(so)
