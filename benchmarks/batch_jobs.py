@@ -48,8 +48,7 @@ def write_corpus(folder: str, pieces: int) -> None:
 
 def _cpu() -> tuple[float, float]:
     """CPU seconds (user + system) of this process and of its ended child processes."""
-    me, children = (resource.getrusage(who) for who in (resource.RUSAGE_SELF,
-                                                        resource.RUSAGE_CHILDREN))
+    me, children = (resource.getrusage(who) for who in (resource.RUSAGE_SELF, resource.RUSAGE_CHILDREN))
     return me.ru_utime + me.ru_stime, children.ru_utime + children.ru_stime
 
 
@@ -58,8 +57,11 @@ def same_outputs(a: str, b: str) -> bool:
     stack = [compare]
     while stack:
         c = stack.pop()
-        if c.left_only or c.right_only or filecmp.cmpfiles(c.left, c.right, c.common_files,
-                                                           shallow=False)[1:] != ([], []):
+        if (
+            c.left_only
+            or c.right_only
+            or filecmp.cmpfiles(c.left, c.right, c.common_files, shallow=False)[1:] != ([], [])
+        ):
             return False
         stack.extend(c.subdirs.values())
     return True
@@ -70,8 +72,7 @@ def main() -> None:
     parser.add_argument("--pieces", type=int, default=300)
     parser.add_argument("--corpus", help="a folder of pieces instead of the synthetic ones")
     parser.add_argument("--jobs", type=int, nargs="+", default=[1, 2])
-    parser.add_argument("--operation", default="compress", choices=("compress", "recursive",
-                                                                    "tecs", "mtps"))
+    parser.add_argument("--operation", default="compress", choices=("compress", "recursive", "tecs", "mtps"))
     options = parser.parse_args()
     with tempfile.TemporaryDirectory() as tmp:
         corpus = options.corpus or os.path.join(tmp, "corpus")
@@ -81,17 +82,18 @@ def main() -> None:
         for jobs in options.jobs:
             out = os.path.join(tmp, f"out-{jobs}")
             start, cpu = time.perf_counter(), _cpu()
-            rows = batch.run([corpus], out, operation=options.operation, jobs=jobs, force=True,
-                             progress=False)
+            rows = batch.run([corpus], out, operation=options.operation, jobs=jobs, force=True, progress=False)
             seconds = time.perf_counter() - start
             main_cpu, worker_cpu = (now - then for now, then in zip(_cpu(), cpu))
             busy = sum(row["seconds"] or 0 for row in rows)
             first = first or (seconds, out)
             same = same_outputs(first[1], out)
-            print(f"--jobs {jobs}: {len(rows)} pieces in {seconds:.2f} s wall "
-                  f"({busy:.2f} s in the workers), speed-up {first[0] / seconds:.2f}, "
-                  f"CPU {main_cpu:.2f} s main + {worker_cpu:.2f} s workers, "
-                  f"outputs {'equal' if same else 'DIFFERENT'}")
+            print(
+                f"--jobs {jobs}: {len(rows)} pieces in {seconds:.2f} s wall "
+                f"({busy:.2f} s in the workers), speed-up {first[0] / seconds:.2f}, "
+                f"CPU {main_cpu:.2f} s main + {worker_cpu:.2f} s workers, "
+                f"outputs {'equal' if same else 'DIFFERENT'}"
+            )
 
 
 if __name__ == "__main__":

@@ -63,8 +63,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: core_bench [--repeat K] PIECE.csv...\n");
         return 2;
     }
-    std::printf("%-40s %6s %10s %10s %10s %10s %10s\n", "piece", "points", "sia", "siatec", "sweepline",
-                "cosiatec", "recursia");
+    std::printf("%-40s %6s %10s %10s %10s %10s %10s\n", "piece", "points", "sia", "siatec", "sweepline", "cosiatec",
+                "recursia");
     for (int a = first; a < argc; ++a) {
         std::vector<Point> d = read_csv(argv[a]);
         std::sort(d.begin(), d.end());

@@ -86,11 +86,16 @@ def join_notes(data: Path, name: str) -> list[Note]:
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--data", type=Path, default=ROOT.parent / "shared" / "data" / "jkupdd")
-    parser.add_argument("--occurrences", default="raw",
-                        help="occurrence forms to evaluate, comma-separated (raw, bbox, segment)")
+    parser.add_argument(
+        "--occurrences", default="raw", help="occurrence forms to evaluate, comma-separated (raw, bbox, segment)"
+    )
     parser.add_argument("--pieces", default=",".join(PIECES), help="comma-separated piece names")
-    parser.add_argument("--write-notes", type=Path, metavar="DIR",
-                        help="write <piece>_polyphonic_notes.csv (tick,midi,morph) into DIR and stop")
+    parser.add_argument(
+        "--write-notes",
+        type=Path,
+        metavar="DIR",
+        help="write <piece>_polyphonic_notes.csv (tick,midi,morph) into DIR and stop",
+    )
     args = parser.parse_args()
     names = [PIECES[p] for p in args.pieces.split(",")]
     if args.write_notes:
@@ -116,15 +121,20 @@ def main() -> int:
         truth = load_ground_truth(args.data / "patterns" / f"{name}_polyphonic.json")
         for pitch in ("midi", "morphetic"):
             points = piece.points(pitch)
-            for algorithm, compress in (("COSIATEC", cosiatec_compress),
-                                        ("RecurSIA", recursive_cosiatec_compress)):
+            for algorithm, compress in (("COSIATEC", cosiatec_compress), ("RecurSIA", recursive_cosiatec_compress)):
                 start = time.perf_counter()
                 tecs = compress(points)
                 seconds = time.perf_counter() - start
                 units = sum(encoding_units(t) for t in tecs)
                 leftovers = [t for t in tecs if not t.translators and not t.sub_tecs]
-                cells = [short, pitch, algorithm, str(len(piece)), f"{len(tecs)} ({len(leftovers)})",
-                         f"{len(points) / units:.4f}"]
+                cells = [
+                    short,
+                    pitch,
+                    algorithm,
+                    str(len(piece)),
+                    f"{len(tecs)} ({len(leftovers)})",
+                    f"{len(points) / units:.4f}",
+                ]
                 occurrences = [tec_occurrences(t) for t in tecs]
                 merged = [tec_occurrences(t) for t in tecs if t.translators or t.sub_tecs]
                 if leftovers:

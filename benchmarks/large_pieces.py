@@ -65,8 +65,7 @@ def _score_reader() -> Any:
     try:
         from motivra.sia_family.io import read_score
     except ImportError:
-        spec = importlib.util.spec_from_file_location(
-            "sia_family_io", ROOT / "motivra" / "sia_family" / "io.py")
+        spec = importlib.util.spec_from_file_location("sia_family_io", ROOT / "motivra" / "sia_family" / "io.py")
         assert spec is not None and spec.loader is not None
         module = importlib.util.module_from_spec(spec)
         spec.loader.exec_module(module)
@@ -88,7 +87,7 @@ def _corpus_files() -> dict[str, Path]:
     for path in corpus.getComposer("beethoven"):
         parts = Path(path).parts
         if "beethoven" in parts:
-            files[Path(*parts[parts.index("beethoven") + 1:]).as_posix()] = Path(path)
+            files[Path(*parts[parts.index("beethoven") + 1 :]).as_posix()] = Path(path)
     return files
 
 
@@ -96,8 +95,7 @@ def _write(path: Path, points: list[tuple[int, int]], header: str) -> None:
     # Written under a temporary name and renamed, so that an interrupted run
     # never leaves a truncated piece that looks complete.
     tmp = path.with_suffix(".tmp")
-    tmp.write_text(header + "tick,pitch\n" + "".join(f"{t},{p}\n" for t, p in points),
-                   encoding="utf-8")
+    tmp.write_text(header + "tick,pitch\n" + "".join(f"{t},{p}\n" for t, p in points), encoding="utf-8")
     os.replace(tmp, path)
 
 
@@ -112,21 +110,29 @@ def generate(out: Path = DEFAULT_OUT) -> None:
         print(f"reading beethoven/{rel} ...", file=sys.stderr, flush=True)
         points: list[tuple[int, int]] = read_score(files[rel])
         if len(points) != expected:
-            print(f"warning: beethoven/{rel} gave {len(points)} points, not {expected} "
-                  "(another music21 corpus or partitura version?)", file=sys.stderr)
+            print(
+                f"warning: beethoven/{rel} gave {len(points)} points, not {expected} "
+                "(another music21 corpus or partitura version?)",
+                file=sys.stderr,
+            )
         return points
 
     def header(title: str, rel: str, extra: str = "") -> str:
-        return (f"# Beethoven, {title}{extra}: music21 corpus file beethoven/{rel},\n"
-                "# read with motivra.sia_family.io.read_score (MIDI pitch).\n")
+        return (
+            f"# Beethoven, {title}{extra}: music21 corpus file beethoven/{rel},\n"
+            "# read with motivra.sia_family.io.read_score (MIDI pitch).\n"
+        )
 
     for stem, (rel, expected, title) in MOVEMENTS.items():
         _write(out / f"{stem}.csv", read(rel, expected), header(title, rel))
     _, rel, expected, title = PREFIX_SOURCE
     points = read(rel, expected)
     for n in PREFIX_SIZES:
-        _write(out / f"{prefix_stem(n)}.csv", points[:n],
-               header(title, rel, f", its first {n} points in (tick, pitch) order"))
+        _write(
+            out / f"{prefix_stem(n)}.csv",
+            points[:n],
+            header(title, rel, f", its first {n} points in (tick, pitch) order"),
+        )
     print(f"wrote {len(file_names())} pieces to {out}", file=sys.stderr)
 
 

@@ -38,8 +38,10 @@ def main() -> None:
         list(pool.map(engine.compress, work))
     many = time.perf_counter() - start
 
-    print(f"{len(work)} compressions: 1 thread {one:.2f} s, {args.threads} threads {many:.2f} s, "
-          f"throughput x{one / many:.2f}")
+    print(
+        f"{len(work)} compressions: 1 thread {one:.2f} s, {args.threads} threads {many:.2f} s, "
+        f"throughput x{one / many:.2f}"
+    )
 
 
 if __name__ == "__main__":

@@ -1,4 +1,5 @@
-import csv
+"""Fixtures, hypothesis strategies and helper objects shared by the tests."""
+
 import os
 import sys
 from pathlib import Path
@@ -7,57 +8,93 @@ import pytest
 from hypothesis import HealthCheck, settings
 from hypothesis import strategies as st
 
+from motivra.sia_family.io import read_csv
+
 # The model lives beside the tests; make it importable in every import mode.
 sys.path.insert(0, os.path.dirname(__file__))
 
-settings.register_profile(
-    "default", max_examples=200, deadline=None,
-    suppress_health_check=[HealthCheck.too_slow])
-settings.register_profile("quick", parent=settings.get_profile("default"), max_examples=20)
-settings.register_profile("thorough", parent=settings.get_profile("default"), max_examples=2000)
+settings.register_profile("default", max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+# scripts/mutants: the same examples on every run, and none remembered between runs.
+settings.register_profile("mutants", parent=settings.get_profile("default"), derandomize=True, database=None)
 settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "default"))
 
 DATA = Path(__file__).parent / "data"
-TOP = 2**32 - 1
-HALF = 2**31
+TOP, HALF = 2**32 - 1, 2**31
+OOR = "out of range integral type conversion attempted"
+LINE3 = [(0, 60), (1, 60), (2, 60)]
+SQUARE = [(0, 60), (0, 64), (1, 60), (1, 64)]
+DIAG = [(0, 10), (1, 0), (5, 5), (5, 15), (6, 5)]
+SIX = [(0, 60), (1, 62), (2, 64), (3, 60), (4, 62), (5, 64)]
 
 # Coordinates where 32-bit wrap-around matters, mixed with small ones.
 small = st.integers(0, 6)
-near_half = st.integers(HALF - 3, HALF + 3)
-near_top = st.integers(TOP - 3, TOP)
-coords = st.one_of(small, small, near_half, near_top)
+coords = st.one_of(small, small, st.integers(HALF - 3, HALF + 3), st.integers(TOP - 3, TOP))
 
 
 @st.composite
 def datasets(draw, max_size=10, min_size=0, coord=coords):
-    """Unsorted point lists, often with repeats, drawn from few tick and pitch values
-    so that translations recur."""
+    """Unsorted point lists, often with repeats, from few ticks and pitches so that translations recur."""
     ticks = draw(st.lists(coord, min_size=1, max_size=5))
     pitches = draw(st.lists(coord, min_size=1, max_size=4))
-    pt = st.tuples(st.sampled_from(ticks), st.sampled_from(pitches))
-    return draw(st.lists(pt, min_size=min_size, max_size=max_size))
-
-
-small_datasets = datasets(coord=small)
-
-
-def load_piece(name):
-    with open(DATA / f"{name}.csv", newline="") as f:
-        rows = list(csv.reader(f))
-    assert rows[0] == ["tick", "pitch"]
-    return [(int(t), int(p)) for t, p in rows[1:]]
+    point = st.tuples(st.sampled_from(ticks), st.sampled_from(pitches))
+    return draw(st.lists(point, min_size=min_size, max_size=max_size))
 
 
 @pytest.fixture(scope="session")
 def gibbons():
-    return load_piece("gibbonsSilverSwan1612_polyphonic")
+    return read_csv(DATA / "gibbonsSilverSwan1612_polyphonic.csv")
 
 
 @pytest.fixture(scope="session")
 def bach():
-    return load_piece("bachBWV889Fg_polyphonic")
+    return read_csv(DATA / "bachBWV889Fg_polyphonic.csv")
 
 
 def records(tecs):
     """The (pattern, translators) content of a list of TECs, in order."""
     return [(tuple(t.pattern), frozenset(t.translators)) for t in tecs]
+
+
+class Idx:
+    """An integer by __index__, which may instead raise an exception."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        if isinstance(self.value, BaseException):
+            raise self.value
+        return self.value
+
+
+class Seq:
+    """Indexable but neither a list nor a tuple; its length fails, or lies when given."""
+
+    def __init__(self, items, length=None):
+        self.items, self.length = items, length
+
+    def __len__(self):
+        if self.length is None:
+            raise RuntimeError("no length")
+        return self.length
+
+    def __getitem__(self, i):
+        if isinstance(self.items[i], BaseException):
+            raise self.items[i]
+        return self.items[i]
+
+
+SubTypeError = type("SubTypeError", (TypeError,), {})
+
+
+def _no_truth(self):
+    raise RuntimeError("no truth")
+
+
+# Boolean scalar types are recognised by their module and name alone.
+LikeTrue = type("bool_", (), {"__module__": "numpy", "__bool__": lambda self: True})
+LikeFalse = type("bool", (), {"__module__": "numpy", "__bool__": lambda self: False})
+NoTruth = type("bool_", (), {"__module__": "numpy"})
+Elsewhere = type("bool_", (), {"__module__": "numpyx", "__bool__": lambda self: True})
+TruthFails = type("bool", (), {"__module__": "numpy", "__bool__": _no_truth})
+FAKE_NUMPY_BOOLS = [LikeTrue, LikeFalse, NoTruth, Elsewhere, TruthFails]

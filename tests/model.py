@@ -1,13 +1,6 @@
-"""Brute-force reference model of the SIA family, for small point sets only.
-
-Everything here is written for clarity, not speed: SIA looks at every ordered pair
-of distinct points, SIATEC tries every difference q - P[0], COSIATEC is re-checked
-iteration by iteration. Points and vectors are plain tuples of ints; a TEC is any
-object with ``pattern``, ``translators`` and ``sub_tecs`` (the extension's class or
-``Tec`` below).
-"""
-
-from __future__ import annotations
+"""Brute-force reference model of the SIA family for small point sets, written for clarity:
+points and vectors are tuples of ints; a TEC is any object with ``pattern``, ``translators``
+and ``sub_tecs`` (the extension's class or ``Tec`` below)."""
 
 import math
 from typing import NamedTuple
@@ -15,7 +8,7 @@ from typing import NamedTuple
 M = 2**32
 
 
-def s32(x: int) -> int:
+def s32(x):
     """x modulo 2**32, read as a signed 32-bit integer."""
     x %= M
     return x - M if x >= 2**31 else x
@@ -52,55 +45,42 @@ def translators_of(pattern, pts, restrict=False):
     found = set()
     for q in pts:
         c = vec(pattern[0], q)
-        if c != (0, 0) and (not restrict or c[1] == 0):
-            if all(add(p, c) in pts for p in pattern):
-                found.add(c)
+        if c != (0, 0) and (not restrict or c[1] == 0) and all(add(p, c) in pts for p in pattern):
+            found.add(c)
     return found
 
 
-def builder_order(vector):
-    """Sort key of the builders' order: vectors above zero ascending, then the rest."""
-    return (vector <= (0, 0), vector)
-
-
 def siatec(dataset, restrict=False):
-    """One (pattern, translators) pair per MTP key, as tuple/frozenset, in the
-    builders' order."""
-    pts = set(dataset)
+    """One (pattern, translators) pair per MTP, as tuple and frozenset, in the builders'
+    order: vectors above zero ascending, then the rest ascending."""
     mtps = find_mtps(dataset, restrict)
-    return [(tuple(mtps[v]), frozenset(translators_of(mtps[v], pts, restrict)))
-            for v in sorted(mtps, key=builder_order)]
+    return [
+        (tuple(mtps[v]), frozenset(translators_of(mtps[v], set(dataset), restrict)))
+        for v in sorted(mtps, key=lambda v: (v <= (0, 0), v))
+    ]
 
 
-def coverage(t) -> set:
-    base = set(t.pattern)
-    for s in t.sub_tecs:
-        base |= coverage(s)
-    cov = set(base)
-    for v in t.translators:
-        cov.update(add(b, v) for b in base)
-    return cov
+def coverage(t):
+    base = set(t.pattern).union(*(coverage(s) for s in t.sub_tecs))
+    return base | {add(b, v) for v in t.translators for b in base}
 
 
-def units(t) -> int:
+def units(t):
     if not t.sub_tecs:
         return len(t.pattern) + len(t.translators)
     return sum(1 + units(s) for s in t.sub_tecs)
 
 
-def ratio(t) -> float:
-    u = units(t)
-    return len(coverage(t)) / u if u else math.nan
+def ratio(t):
+    return len(coverage(t)) / units(t) if units(t) else math.nan
 
 
-def count_in_box(box_of, points) -> int:
-    ticks = [p[0] for p in box_of]
-    pitches = [p[1] for p in box_of]
-    return sum(min(ticks) <= t <= max(ticks) and min(pitches) <= p <= max(pitches)
-               for t, p in points)
+def count_in_box(box_of, points):
+    ticks, pitches = [p[0] for p in box_of], [p[1] for p in box_of]
+    return sum(min(ticks) <= t <= max(ticks) and min(pitches) <= p <= max(pitches) for t, p in points)
 
 
-def compactness(t, points) -> float:
+def compactness(t, points):
     cov = coverage(t)
     n = count_in_box(cov, points) if cov else 0
     return len(t.pattern) / n if n else 0.0
@@ -108,15 +88,18 @@ def compactness(t, points) -> float:
 
 def sort_key(pattern, translators, points):
     """The ranking key as a tuple whose *largest* value ranks best."""
-    cov = coverage(Tec(list(pattern), set(translators)))
     n = count_in_box(pattern, points)
-    ticks = [s32(t) for t, _ in pattern]
-    pitches = [s32(p) for _, p in pattern]
-    tick_ext = (max(ticks) - min(ticks)) % M
-    pitch_ext = (max(pitches) - min(pitches)) % M
-    return (len(cov) / (len(pattern) + len(translators)),
-            len(pattern) / n if n else 0.0,
-            len(cov), len(pattern), -tick_ext, -(tick_ext * pitch_ext))
+    ticks, pitches = [s32(t) for t, _ in pattern], [s32(p) for _, p in pattern]
+    tick_ext, pitch_ext = (max(ticks) - min(ticks)) % M, (max(pitches) - min(pitches)) % M
+    cov = len(coverage(Tec(list(pattern), set(translators))))
+    return (
+        cov / (len(pattern) + len(translators)),
+        len(pattern) / n if n else 0.0,
+        cov,
+        len(pattern),
+        -tick_ext,
+        -(tick_ext * pitch_ext),
+    )
 
 
 def check_partition(dataset, tecs):
@@ -131,27 +114,16 @@ def check_partition(dataset, tecs):
 
 def check_cosiatec(dataset, tecs, restrict=False, admit=lambda pattern, key: True):
     """Replays the greedy choice: each TEC is the first candidate, in the builders'
-    order, with the best key, among those that ``admit`` accepts."""
-    remaining = set(dataset)
-    tecs = list(tecs)
-    i = 0
-    while remaining:
-        cands = [(p, tr) for p, tr in siatec(sorted(remaining), restrict)
-                 if admit(p, sort_key(p, tr, remaining))]
-        if not cands:
-            break
-        assert i < len(tecs), "encoding stops while candidates remain"
-        t = tecs[i]
-        i += 1
-        assert t.sub_tecs == []
+    order, with the best key among those ``admit`` accepts; one-point TECs for what no
+    candidate covers."""
+    remaining, tecs = set(dataset), list(tecs)
+    while cands := [(p, tr) for p, tr in siatec(sorted(remaining), restrict) if admit(p, sort_key(p, tr, remaining))]:
+        assert tecs, "encoding stops while candidates remain"
+        t = tecs.pop(0)
         chosen = (tuple(t.pattern), frozenset(t.translators))
-        assert chosen in cands, f"{t!r} is not a candidate of {sorted(remaining)}"
+        assert t.sub_tecs == [] and chosen in cands, f"{t!r} is not a candidate of {sorted(remaining)}"
         keys = [sort_key(p, tr, remaining) for p, tr in cands]
-        best = max(keys)
-        assert sort_key(*chosen, remaining) == best, f"{t!r} does not rank best"
-        assert chosen == cands[keys.index(best)], f"{t!r} is not the first of the best"
-        cov = coverage(t)
-        assert cov <= remaining
-        remaining -= cov
-    rest = [(t.pattern, t.translators, t.sub_tecs) for t in tecs[i:]]
-    assert rest == [([p], set(), []) for p in sorted(remaining)]
+        assert chosen == cands[keys.index(max(keys))], f"{t!r} is not the first of the best"
+        assert coverage(t) <= remaining
+        remaining -= coverage(t)
+    assert [(t.pattern, t.translators, t.sub_tecs) for t in tecs] == [([p], set(), []) for p in sorted(remaining)]

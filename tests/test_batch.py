@@ -14,10 +14,11 @@ from pathlib import Path
 
 import pytest
 
-from conftest import DATA
 from motivra.sia_family import batch
 from motivra.sia_family.cli import main
 from motivra.sia_family.io import MissingDependencyError
+
+from conftest import DATA
 
 pytest.importorskip("pebble")
 mido = pytest.importorskip("mido")
@@ -33,15 +34,13 @@ def single(argv):
 
 def outputs(folder):
     """Every output file of a batch folder (not the summary), with its content."""
-    paths = [os.path.join(root, name) for root, _, names in os.walk(folder) for name in names
-             if name != batch.SUMMARY]
+    paths = [os.path.join(root, name) for root, _, names in os.walk(folder) for name in names if name != batch.SUMMARY]
     return {os.path.relpath(path, folder): Path(path).read_text() for path in paths}
 
 
 def figures(rows):
     """The rows without what depends on the run (time, memory, skipped or not)."""
-    return [{k: v for k, v in row.items() if k not in ("seconds", "peak_memory_mib", "status")}
-            for row in rows]
+    return [{k: v for k, v in row.items() if k not in ("seconds", "peak_memory_mib", "status")} for row in rows]
 
 
 @pytest.fixture
@@ -72,24 +71,27 @@ def big_piece(path, n=9000):
         f.writelines(f"{rng.randrange(4000)},{rng.randrange(30, 90)}\n" for _ in range(n))
 
 
-@pytest.mark.parametrize("operation, fmt", [
-    ("compress", "json"), ("recursive", "csv"), ("tecs", "text"), ("mtps", "json"),
-])
+@pytest.mark.parametrize(
+    "operation, fmt", [("compress", "json"), ("recursive", "csv"), ("tecs", "text"), ("mtps", "json")]
+)
 def test_outputs_equal_the_single_piece_command(corpus, operation, fmt):
     # The output folder inside the input folder: its files are not taken as pieces.
     inputs = ["corpus/a", "corpus/b/*.mid", "corpus/b/piece.csv", "corpus/none/*.mid"]
     rows = batch.run(inputs, "corpus/out", operation=operation, format=fmt, jobs=2)
     status = {row["input"]: (row["status"], row["error"]) for row in rows}
     assert list(status) == [
-        "corpus/a/gibbons.csv", "corpus/a/one_note.mid", "corpus/a/piece.csv",
-        "corpus/b/corrupt.mid", "corpus/b/empty.mid", "corpus/b/invention.mid",
-        "corpus/b/piece.csv", "corpus/none/*.mid"]
-    assert status["corpus/b/empty.mid"] == (
-        "failed", "corpus/b/empty.mid: not a valid MIDI file: the file is empty")
-    assert status["corpus/b/corrupt.mid"][1].startswith(
-        "corpus/b/corrupt.mid: not a valid MIDI file")
-    assert status["corpus/none/*.mid"] == (
-        "failed", "corpus/none/*.mid: No such file or directory")
+        "corpus/a/gibbons.csv",
+        "corpus/a/one_note.mid",
+        "corpus/a/piece.csv",
+        "corpus/b/corrupt.mid",
+        "corpus/b/empty.mid",
+        "corpus/b/invention.mid",
+        "corpus/b/piece.csv",
+        "corpus/none/*.mid",
+    ]
+    assert status["corpus/b/empty.mid"] == ("failed", "corpus/b/empty.mid: not a valid MIDI file: the file is empty")
+    assert status["corpus/b/corrupt.mid"][1].startswith("corpus/b/corrupt.mid: not a valid MIDI file")
+    assert status["corpus/none/*.mid"] == ("failed", "corpus/none/*.mid: No such file or directory")
     assert batch.read_summary("corpus/out") == rows
     written = outputs("corpus/out")
     good = [row for row in rows if row["status"] == "ok"]
@@ -101,8 +103,13 @@ def test_outputs_equal_the_single_piece_command(corpus, operation, fmt):
     assert (one["notes"], one["points"]) == (1, 1)
     if operation == "compress":
         duplicate = next(row for row in good if row["input"] == "corpus/b/piece.csv")
-        assert (duplicate["notes"], duplicate["points"], duplicate["tecs"],
-                duplicate["units"], duplicate["compression_ratio"]) == (5, 4, 1, 3, 4 / 3)
+        assert (
+            duplicate["notes"],
+            duplicate["points"],
+            duplicate["tecs"],
+            duplicate["units"],
+            duplicate["compression_ratio"],
+        ) == (5, 4, 1, 3, 4 / 3)
 
 
 def test_a_second_run_skips_what_is_done(corpus, capsys):
@@ -133,15 +140,26 @@ def test_a_piece_past_its_time_ends_its_worker(corpus):
     big_piece("corpus/a/big.csv")
     rows = batch.run(["corpus/a"], "out", jobs=2, timeout=0.5)
     assert [row["status"] for row in rows] == ["timeout", "ok", "ok", "ok"]
-    assert rows[0]["error"] == (
-        "corpus/a/big.csv: stopped after 0.5 s (--timeout); its worker was ended")
+    assert rows[0]["error"] == ("corpus/a/big.csv: stopped after 0.5 s (--timeout); its worker was ended")
     assert not os.path.exists("out/corpus/a/big.csv.json")
 
 
 def test_ctrl_c_keeps_what_is_done_and_a_second_run_completes_it(corpus):
     big_piece("corpus/a/big.csv")  # the largest file: it starts first and holds one worker
-    command = [sys.executable, "-P", "-m", "motivra.sia_family", "batch", "corpus/a", "corpus/b",
-               "--out", "out", "--jobs", "2", "-q"]
+    command = [
+        sys.executable,
+        "-P",
+        "-m",
+        "motivra.sia_family",
+        "batch",
+        "corpus/a",
+        "corpus/b",
+        "--out",
+        "out",
+        "--jobs",
+        "2",
+        "-q",
+    ]
     run = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     small = ["corpus/a/gibbons.csv", "corpus/a/piece.csv", "corpus/b/piece.csv"]
     for _ in range(600):
@@ -165,8 +183,9 @@ def test_ctrl_c_keeps_what_is_done_and_a_second_run_completes_it(corpus):
 @pytest.fixture(scope="module")
 def dask_cluster():
     distributed = pytest.importorskip("distributed")
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                  host="127.0.0.1", dashboard_address=None) as cluster:
+    with distributed.LocalCluster(
+        n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address=None
+    ) as cluster:
         yield cluster.scheduler_address
 
 
@@ -186,10 +205,9 @@ def test_without_dask_the_message_names_the_extra(corpus, monkeypatch, capsys):
     assert "pip install 'motivra-sia-family[distributed]'" in capsys.readouterr().err
 
 
-@pytest.mark.parametrize("paths", [
-    ["x/piece.mid", "y/piece.mid", "x/piece.MID", "piece.mid"],
-    ["../outside/piece.mid", "outside/piece.mid"],
-])
+@pytest.mark.parametrize(
+    "paths", [["x/piece.mid", "y/piece.mid", "x/piece.MID", "piece.mid"], ["../outside/piece.mid", "outside/piece.mid"]]
+)
 def test_output_names_never_collide(tmp_path, monkeypatch, paths):
     monkeypatch.chdir(tmp_path)
     names = [batch.output_name(path, "json") for path in paths]

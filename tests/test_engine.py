@@ -2,7 +2,6 @@ import random
 import signal
 import subprocess
 import sys
-import textwrap
 import threading
 from pathlib import Path
 
@@ -10,10 +9,10 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
+from motivra.sia_family import TranslationalEquivalence, cosiatec_compress, engine, recursive_cosiatec_compress
+
 import model
 from conftest import datasets, records
-from motivra.sia_family import (TranslationalEquivalence, cosiatec_compress, engine,
-                                recursive_cosiatec_compress)
 
 JKU = Path(__file__).resolve().parents[2] / "shared" / "data" / "jkupdd"
 
@@ -35,20 +34,25 @@ def test_defaults_give_the_reference_records(dataset, flag, recursive):
 
 
 @settings(max_examples=150)
-@given(datasets(max_size=12), st.booleans(), st.integers(1, 4), st.none() | st.integers(2, 6),
-       st.sampled_from([0.0, 0.3, 0.5, 1.0]))
+@given(
+    datasets(max_size=12),
+    st.booleans(),
+    st.integers(1, 4),
+    st.none() | st.integers(2, 6),
+    st.sampled_from([0.0, 0.3, 0.5, 1.0]),
+)
 def test_options_narrow_the_greedy_choice(dataset, flag, low, high, compact):
     high = None if high is None else max(high, low)
 
     def admit(pattern, key):
         return low <= len(pattern) <= (high or len(pattern)) and key[1] >= compact
 
-    got = engine.compress(dataset, restrict_dpitch_zero=flag, min_pattern_size=low,
-                          max_pattern_size=high, min_compactness=compact)
+    got = engine.compress(
+        dataset, restrict_dpitch_zero=flag, min_pattern_size=low, max_pattern_size=high, min_compactness=compact
+    )
     model.check_partition(dataset, got.tecs)
     model.check_cosiatec(dataset, got.tecs, flag, admit)
-    assert got.residual == tuple(sorted(set(dataset) - set().union(
-        *(t.coverage for t in got.tecs[:got.rounds]))))
+    assert got.residual == tuple(sorted(set(dataset) - set().union(*(t.coverage for t in got.tecs[: got.rounds]))))
     assert got.length == sum(len(t.pattern) + len(t.translators) for t in got.tecs)
 
 
@@ -68,26 +72,36 @@ def test_real_pieces_match_the_reference(request, piece):
 
 
 @pytest.mark.skipif(not JKU.is_dir(), reason="the JKU pieces are not beside the repository")
-@pytest.mark.parametrize("name, factor", [
-    ("gibbonsSilverSwan1612", 2.2966), ("bachBWV889Fg", 2.6777), ("beethovenOp2No1Mvt3", 3.8741),
-    ("mozartK282Mvt2", 4.2228), ("chopinOp24No4", 3.7934)])
+@pytest.mark.parametrize(
+    "name, factor",
+    [
+        ("gibbonsSilverSwan1612", 2.2966),
+        ("bachBWV889Fg", 2.6777),
+        ("beethovenOp2No1Mvt3", 3.8741),
+        ("mozartK282Mvt2", 4.2228),
+        ("chopinOp24No4", 3.7934),
+    ],
+)
 def test_compression_factor_on_the_jku_pieces_in_morphetic_pitch(name, factor):
     rows = (JKU / f"{name}_polyphonic_morph.csv").read_text().split()[1:]
     points = [tuple(map(int, row.split(","))) for row in rows]
     assert round(engine.compress(points).compression_factor, 4) == factor
 
 
-@pytest.mark.parametrize("options, error, text", [
-    ({"algorithm": "siatec"}, ValueError, "unknown algorithm 'siatec'"),
-    ({"min_pattern_size": 0}, ValueError, "min_pattern_size must be at least 1"),
-    ({"min_pattern_size": True}, TypeError, "min_pattern_size must be an integer"),
-    ({"max_pattern_size": 2.5}, TypeError, "max_pattern_size must be an integer"),
-    ({"min_pattern_size": 4, "max_pattern_size": 3}, ValueError, "is below min_pattern_size"),
-    ({"min_compactness": 1.5}, ValueError, "min_compactness must lie in 0..1"),
-    ({"min_compactness": "0"}, TypeError, "min_compactness must be a number"),
-    ({"min_recursion_size": -1}, ValueError, "min_recursion_size must be at least 1"),
-    ({"progress": 3}, TypeError, "progress must be callable"),
-])
+@pytest.mark.parametrize(
+    "options, error, text",
+    [
+        ({"algorithm": "siatec"}, ValueError, "unknown algorithm 'siatec'"),
+        ({"min_pattern_size": 0}, ValueError, "min_pattern_size must be at least 1"),
+        ({"min_pattern_size": True}, TypeError, "min_pattern_size must be an integer"),
+        ({"max_pattern_size": 2.5}, TypeError, "max_pattern_size must be an integer"),
+        ({"min_pattern_size": 4, "max_pattern_size": 3}, ValueError, "is below min_pattern_size"),
+        ({"min_compactness": 1.5}, ValueError, "min_compactness must lie in 0..1"),
+        ({"min_compactness": "0"}, TypeError, "min_compactness must be a number"),
+        ({"min_recursion_size": -1}, ValueError, "min_recursion_size must be at least 1"),
+        ({"progress": 3}, TypeError, "progress must be callable"),
+    ],
+)
 def test_bad_options(options, error, text):
     with pytest.raises(error, match=text):
         engine.compress([(0, 0), (1, 1)], **options)
@@ -152,11 +166,16 @@ except KeyboardInterrupt:
 """
 
 
-@pytest.mark.parametrize("how, status, said", [
-    ("engine", 3, ("interrupted", "")), ("cli", 130, ("", "motivra-sia: interrupted"))])
+@pytest.mark.parametrize(
+    "how, status, said", [("engine", 3, ("interrupted", "")), ("cli", 130, ("", "motivra-sia: interrupted"))]
+)
 def test_sigint_interrupts_a_long_run(tmp_path, how, status, said):
-    proc = subprocess.Popen([sys.executable, "-c", LONG_RUN, how, str(tmp_path / "piece.csv")],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    proc = subprocess.Popen(
+        [sys.executable, "-c", LONG_RUN, how, str(tmp_path / "piece.csv")],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+    )
     try:
         assert proc.stdout.readline().strip() == "ready"
         threading.Event().wait(1.0)

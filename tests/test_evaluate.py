@@ -6,10 +6,11 @@ from fractions import Fraction
 
 import pytest
 
-from conftest import DATA
 from motivra.sia_family.cli import main
 from motivra.sia_family.evaluate import scores
 from motivra.sia_family.mirex import snap_beats
+
+from conftest import DATA
 
 mir_eval = pytest.importorskip("mir_eval")
 pytest.importorskip("mir_eval.io")
@@ -42,11 +43,16 @@ def test_measures_equal_plain_mir_eval_on_the_written_pattern_file(tmp_path, cap
     est = [[[(round((b + 1) * 24), p) for b, p in occ] for occ in pat] for pat in mir_eval.io.load_patterns(mirex)]
     ref = [[[tuple(x) for x in occ] for occ in p["occurrences"]] for p in truth_patterns()]
     m = mir_eval.pattern
-    expected = {"F_est": m.establishment_FPR(ref, est)[0], "F_3": m.three_layer_FPR(ref, est)[0],
-                "P_3": m.three_layer_FPR(ref, est)[1], "F": m.standard_FPR(ref, est)[0],
-                "F_occ.75": m.occurrence_FPR(ref, est, thres=0.75)[0],
-                "R_occ.5": m.occurrence_FPR(ref, est, thres=0.5)[2],
-                "FFP": m.first_n_three_layer_P(ref, est), "FFTP_est": m.first_n_target_proportion_R(ref, est)}
+    expected = {
+        "F_est": m.establishment_FPR(ref, est)[0],
+        "F_3": m.three_layer_FPR(ref, est)[0],
+        "P_3": m.three_layer_FPR(ref, est)[1],
+        "F": m.standard_FPR(ref, est)[0],
+        "F_occ.75": m.occurrence_FPR(ref, est, thres=0.75)[0],
+        "R_occ.5": m.occurrence_FPR(ref, est, thres=0.5)[2],
+        "FFP": m.first_n_three_layer_P(ref, est),
+        "FFTP_est": m.first_n_target_proportion_R(ref, est),
+    }
     assert {k: report["scores"][k] for k in expected} == pytest.approx(expected, abs=1e-12)
     assert report["estimate"]["patterns"] == len(est)
 
@@ -82,8 +88,9 @@ def write_folder(root, lisp=False):
                 text = "(" + "\n ".join(f"({_beats(t)} {m} 0 1/2 0)" for t, m in occ) + ")\n"
                 (folder / f"occ{j}.txt").write_text(text)
             else:
-                (folder / f"occ{j}.csv").write_text("".join(f"{float(_beats(t)):.10f}, {m}.0000000000, 0, 0.5, 0\n"
-                                                            for t, m in occ))
+                (folder / f"occ{j}.csv").write_text(
+                    "".join(f"{float(_beats(t)):.10f}, {m}.0000000000, 0, 0.5, 0\n" for t, m in occ)
+                )
 
 
 def test_ground_truth_forms_and_written_encodings_agree(tmp_path, capsys):
@@ -114,16 +121,29 @@ def _json_without_mirex_patterns(tmp_path):
     return tmp_path / "none.json"
 
 
-@pytest.mark.parametrize("make, message", [
-    (lambda d: (d / "empty").mkdir() or d / "empty", "empty: no patterns found"),
-    (_json_without_mirex_patterns, "none.json: no patterns to evaluate against"),
-    (lambda d: (d / "gt.txt").write_text("pattern1\noccurrence1\n1.5, 60\n7, 200\n") and d / "gt.txt",
-     "gt.txt: line 3: the note (1.5, 60) of pattern 'pattern1' is not a note of the piece"),
-    (lambda d: (d / "gt.txt").write_text("pattern1\noccurrence1\n1.5 60\n") and d / "gt.txt",
-     "gt.txt: line 3: expected 'onset, pitch'"),
-    (lambda d: write_folder(d) or (d / "repeatedPatterns/tomCollins/B/occurrences/csv/occ2.csv").write_text(
-        "0.5, 60\nx\n") and d, "occ2.csv: line 2: expected 'onset, pitch'"),
-])
+@pytest.mark.parametrize(
+    "make, message",
+    [
+        (lambda d: (d / "empty").mkdir() or d / "empty", "empty: no patterns found"),
+        (_json_without_mirex_patterns, "none.json: no patterns to evaluate against"),
+        (
+            lambda d: (d / "gt.txt").write_text("pattern1\noccurrence1\n1.5, 60\n7, 200\n") and d / "gt.txt",
+            "gt.txt: line 3: the note (1.5, 60) of pattern 'pattern1' is not a note of the piece",
+        ),
+        (
+            lambda d: (d / "gt.txt").write_text("pattern1\noccurrence1\n1.5 60\n") and d / "gt.txt",
+            "gt.txt: line 3: expected 'onset, pitch'",
+        ),
+        (
+            lambda d: (
+                write_folder(d)
+                or (d / "repeatedPatterns/tomCollins/B/occurrences/csv/occ2.csv").write_text("0.5, 60\nx\n")
+                and d
+            ),
+            "occ2.csv: line 2: expected 'onset, pitch'",
+        ),
+    ],
+)
 def test_bad_ground_truths_name_the_file_and_line(tmp_path, capsys, make, message):
     gt = make(tmp_path)
     assert main(["evaluate", str(NOTES), *TIMING, "-g", str(gt)]) == 1

@@ -10,21 +10,15 @@ import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 
-from conftest import DATA
 from motivra.sia_family import TranslationalEquivalence as TEC
 from motivra.sia_family import cosiatec_compress, recursive_cosiatec_compress
 from motivra.sia_family.cli import main
 from motivra.sia_family.evaluate import tecs_from_json
 from motivra.sia_family.io import PieceError
-from motivra.sia_family.mirex import (
-    Timing,
-    occurrence_notes,
-    read_mirex,
-    snap_beats,
-    tec_occurrences,
-    write_mirex,
-)
+from motivra.sia_family.mirex import Timing, occurrence_notes, read_mirex, snap_beats, tec_occurrences, write_mirex
 from motivra.sia_family.notes import Note, Piece, read_notes
+
+from conftest import DATA
 
 GIBBONS_NOTES = DATA / "gibbonsSilverSwan1612_polyphonic_notes.csv"
 
@@ -42,18 +36,20 @@ def test_write_then_read_back(pats):
         path = os.path.join(tmp, "p.txt")
         with open(path, "w") as f:
             f.write(out.getvalue())
-        assert mir_io.load_patterns(path) == [[[(float(o), float(p)) for o, p in occ] for occ in pat]
-                                              for pat in pats]
+        assert mir_io.load_patterns(path) == [[[(float(o), float(p)) for o, p in occ] for occ in pat] for pat in pats]
         if pats:
-            ours = [[[(snap_beats(o), p) for o, p in occ.notes] for occ in pat.occurrences]
-                    for pat in read_mirex(path)]
+            ours = [[[(snap_beats(o), p) for o, p in occ.notes] for occ in pat.occurrences] for pat in read_mirex(path)]
             assert ours == pats
 
 
 def test_occurrences_are_the_pattern_then_its_translates_in_ascending_order():
     tec = TEC([(0, 60), (1, 62)], {(8, 0), (-4, 2), (4, -1)}, [])
-    assert tec_occurrences(tec) == [[(0, 60), (1, 62)], [(-4 % 2**32, 62), (2**32 - 3, 64)],
-                                    [(4, 59), (5, 61)], [(8, 60), (9, 62)]]
+    assert tec_occurrences(tec) == [
+        [(0, 60), (1, 62)],
+        [(-4 % 2**32, 62), (2**32 - 3, 64)],
+        [(4, 59), (5, 61)],
+        [(8, 60), (9, 62)],
+    ]
     # RecurSIA: the pattern of a TEC encoded again is what its sub-TECs cover.
     six = [(0, 60), (1, 62), (2, 64), (3, 60), (4, 62), (5, 64)]
     (top,) = recursive_cosiatec_compress(six)
@@ -86,19 +82,26 @@ def test_cli_mirex_matches_the_json_encoding(tmp_path, capsys):
     piece = read_notes(GIBBONS_NOTES)
     expected = []
     for tec in tecs_from_json(doc["tecs"]):
-        expected.append([sorted({(n.tick / 24 - 1, float(n.midi)) for n in piece.notes_of(occ, "morphetic")})
-                         for occ in tec_occurrences(tec)])
+        expected.append(
+            [
+                sorted({(n.tick / 24 - 1, float(n.midi)) for n in piece.notes_of(occ, "morphetic")})
+                for occ in tec_occurrences(tec)
+            ]
+        )
     assert mir_io.load_patterns(str(tmp_path / "e.txt")) == expected
 
 
-@pytest.mark.parametrize("text, problem", [
-    ("pattern1\noccurrence1\n1.5, 60\n2.5; 61\n", "line 4: expected 'onset, pitch'"),
-    ("pattern1\n1.5, 60\n", "line 2: a note before the first 'occurrence'"),
-    ("occurrence1\n1, 60\n", "line 1: 'occurrence' before"),
-    ("pattern1\noccurrence1\noccurrence2\n1, 60\n", "line 2: occurrence without notes"),
-    ("pattern1\npattern2\noccurrence1\n1, 60\n", "line 1: pattern 'pattern1' has no occurrences"),
-    ("\n\n", "no patterns"),
-])
+@pytest.mark.parametrize(
+    "text, problem",
+    [
+        ("pattern1\noccurrence1\n1.5, 60\n2.5; 61\n", "line 4: expected 'onset, pitch'"),
+        ("pattern1\n1.5, 60\n", "line 2: a note before the first 'occurrence'"),
+        ("occurrence1\n1, 60\n", "line 1: 'occurrence' before"),
+        ("pattern1\noccurrence1\noccurrence2\n1, 60\n", "line 2: occurrence without notes"),
+        ("pattern1\npattern2\noccurrence1\n1, 60\n", "line 1: pattern 'pattern1' has no occurrences"),
+        ("\n\n", "no patterns"),
+    ],
+)
 def test_malformed_pattern_files(tmp_path, text, problem):
     f = tmp_path / "bad.txt"
     f.write_text(text)

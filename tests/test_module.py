@@ -1,136 +1,81 @@
+"""The module as a whole: registration and texts, the class's type, fresh imports, deep and
+doubled trees, memory limits, leaks and the stub."""
+
+import ctypes
 import gc
 import importlib.util
 import inspect
+import json
 import subprocess
 import sys
 import textwrap
-import tracemalloc
+import threading
+from pathlib import Path
 
 import pytest
 
 import motivra.sia_family as sf
 from motivra.sia_family import _core
 
+from conftest import DATA, Idx, Seq
+
 TE = _core.TranslationalEquivalence
-NAMES = ["find_mtps", "build_tecs_from_mtps", "cosiatec_compress",
-         "recursive_cosiatec_compress", "build_tecs_from_mtps_sweepline",
-         "TranslationalEquivalence"]
-
-SIGNATURES = {
-    "find_mtps": "(dataset, restrict_dpitch_zero=False)",
-    "build_tecs_from_mtps": "(dataset, restrict_dpitch_zero=False)",
-    "cosiatec_compress": "(dataset, restrict_dpitch_zero=False, sweepline_optimization=True)",
-    "recursive_cosiatec_compress":
-        "(dataset, restrict_dpitch_zero=False, min_pattern_size=2, sweepline_optimization=True)",
-    "build_tecs_from_mtps_sweepline": "(dataset, restrict_dpitch_zero=False)",
-}
-DOCS = {
-    "find_mtps": "Python wrapper for `find_mtps` (SIA algorithm).",
-    "build_tecs_from_mtps": "Python wrapper for `build_tecs_from_mtps` (SIATEC algorithm).",
-    "cosiatec_compress": "Python wrapper for `cosiatec_compress` (COSIATEC algorithm).",
-    "recursive_cosiatec_compress":
-        "Python wrapper for `recursive_cosiatec_compress` (RECURSIA on COSIATEC).",
-    "build_tecs_from_mtps_sweepline":
-        "Python wrapper for `sweepline::build_tecs_from_mtps`.\n\n"
-        "**WARNING**: The input `dataset` must be lexicographically sorted by (tick, pitch)!\n"
-        "Unsorted input leads to incorrect results or infinite loops.\n"
-        "Use `sorted(dataset)` before calling this function.",
-}
-CLASS_DOC = (
-    "A translational equivalence class (TEC) consisting of a pattern (a set of points)\n"
-    "and a set of non\u2011zero translation vectors that map the pattern onto other\n"
-    "occurrences within the same dataset.\n\n"
-    "The pattern is stored as a sorted `Vec<(u32, u32)>` to ensure deterministic ordering.\n"
-    "Translators are `(i32, i32)` vectors, possibly negative in either dimension.\n"
-    "Sub\u2011TECs are used by recursive compression algorithms (RECURSIA) to encode\n"
-    "nested patterns.")
-MEMBER_DOCS = {
-    "pattern": "Sorted list of points `(tick, pitch)` forming the pattern.",
-    "translators": "Set of non\u2011zero translation vectors `(\u0394tick, \u0394pitch)` "
-                   "that map `pattern`\nonto other patterns in the dataset.",
-    "sub_tecs": "Optional sub\u2011TECs obtained after recursive compression of the pattern.",
-    "coverage": "Covered set = pattern \u222a (pattern + v) for every translator v.\n\n"
-                "Returns the set of all points that belong to any occurrence in this TEC.",
-    "compression_ratio":
-        "Recursive compression ratio = coverage size / total encoding units.\n"
-        "- For a leaf TEC (no sub_tecs), total = |pattern| + |translators|.\n"
-        "- For a non-leaf TEC, total = |translators| + sum(compression units of sub_tecs).",
-    "compactness":
-        "Bounding\u2011box compactness: |pattern| divided by the number of dataset points\n"
-        "that lie inside the axis\u2011aligned bounding box of the pattern.\n"
-        "- If sub_tecs exist, merge all leaf pattern points from the subtree,\n"
-        "then compute compactness of that merged point set.\n"
-        "- Otherwise, compute compactness from self.pattern directly.\n\n"
-        "Higher compactness means the pattern occupies a relatively dense region of\n"
-        "the dataset. This Python\u2011exposed method clones the input set.",
-    "summary": None,
-}
+# The exact interface texts, name -> [text signature, doc string]; first the module's names in order.
+TEXTS = json.loads((DATA / "texts.json").read_text(encoding="utf-8"))
+NAMES = list(TEXTS)[:6]
+ASAN = "libasan" in Path("/proc/self/maps").read_text()
+no_asan = pytest.mark.skipif(ASAN, reason="the sanitizer's shadow memory needs an unlimited address space")
 
 
-def test_module_identity():
-    assert _core.__all__ == NAMES
-    assert _core.__doc__ == ""
-    assert _core.__name__ == "motivra.sia_family._core"
-    for name in NAMES:
-        assert getattr(sf, name) is getattr(_core, name)
-    assert sf.PanicException is _core.PanicException
-    assert "PanicException" not in _core.__all__
-
-
-def test_second_module_object_shares_the_class():
-    module_spec = importlib.util.find_spec(_core.__name__)
-    again = importlib.util.module_from_spec(module_spec)
-    module_spec.loader.exec_module(again)
-    assert again is not _core and again.__all__ == NAMES and again.__all__ is not _core.__all__
+def test_module_identity_and_final_class():
+    assert _core.__all__ == NAMES and _core.__doc__ == "" and _core.__name__ == "motivra.sia_family._core"
+    assert all(getattr(sf, name) is getattr(_core, name) for name in NAMES + ["PanicException"])
+    assert issubclass(_core.PanicException, BaseException) and not issubclass(_core.PanicException, Exception)
+    # A second module object registers anew and shares the class.
+    spec = importlib.util.find_spec(_core.__name__)
+    again = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(again)
+    assert again is not _core and again.__all__ == _core.__all__ and again.__all__ is not _core.__all__
     assert again.find_mtps.__self__ is again and again.TranslationalEquivalence is TE
     assert type(again.cosiatec_compress([(0, 0)])[0]) is TE
-
-
-def test_panic_exception_is_not_an_exception():
-    exc = _core.PanicException
-    assert issubclass(exc, BaseException) and not issubclass(exc, Exception)
-
-
-@pytest.mark.parametrize("name", SIGNATURES)
-def test_function_texts(name):
-    f = getattr(_core, name)
-    assert f.__text_signature__ == SIGNATURES[name]
-    assert f.__doc__ == DOCS[name]
-    assert str(inspect.signature(f)) == SIGNATURES[name]
-    assert f.__self__ is _core and f.__module__ == _core.__name__ and f.__name__ == name
-
-
-def test_class_texts():
-    assert TE.__name__ == TE.__qualname__ == "TranslationalEquivalence"
-    assert TE.__text_signature__ == "(pattern, translators, sub_tecs)"
-    assert TE.__doc__ == CLASS_DOC
-    assert str(inspect.signature(TE)) == "(pattern, translators, sub_tecs)"
-    assert TE.__bases__ == (object,)
-    for name, doc in MEMBER_DOCS.items():
-        assert getattr(TE, name).__doc__ == doc, name
-    assert TE.compactness.__text_signature__ == "($self, points)"
-    assert TE.summary.__text_signature__ == "($self, indent=0)"
-
-
-def test_class_is_final_and_slotless():
+    # The class is final and slotless.
+    assert TE.__qualname__ == "TranslationalEquivalence" and TE.__bases__ == (object,)
     with pytest.raises(TypeError):
         type("Sub", (TE,), {})
     t = TE([(3, 1)], {(1, 0)}, None)
-    for name in ("pattern", "translators", "sub_tecs", "coverage", "compression_ratio"):
+    for name in ("pattern", "translators", "sub_tecs", "coverage", "compression_ratio", "other"):
         with pytest.raises(AttributeError):
             setattr(t, name, None)
-    with pytest.raises(AttributeError):
-        t.other = 1
-    assert not hasattr(t, "__dict__")
-    assert not gc.is_tracked(t)
+    assert not hasattr(t, "__dict__") and not gc.is_tracked(t)
     with pytest.raises(TypeError):
         __import__("weakref").ref(t)
 
 
-def run_python(code, timeout=120):
-    """Runs code in a fresh interpreter, outside the source tree."""
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], cwd="/",
-                          capture_output=True, text=True, timeout=timeout)
+@pytest.mark.parametrize("name", TEXTS)
+def test_texts(name):
+    signature, doc = TEXTS[name]
+    obj = getattr(_core, name) if "." not in name else getattr(TE, name.split(".")[1])
+    assert obj.__doc__ == doc and getattr(obj, "__text_signature__", None) == signature
+    if name in _core.__all__:
+        assert str(inspect.signature(obj)) == signature.replace("$self, ", "") and obj.__name__ == name.split(".")[-1]
+    if name in _core.__all__[:-1]:
+        assert obj.__self__ is _core and obj.__module__ == _core.__name__
+
+
+def run_python(code, *args):
+    """Output of code run in a fresh interpreter outside the source tree; the timeout only
+    turns a hang into a failure."""
+    command = [sys.executable, "-c", textwrap.dedent(code), *map(str, args)]
+    r = subprocess.run(command, cwd="/", capture_output=True, text=True, timeout=300)
+    assert r.returncode == 0 and not r.stderr, r.stderr[-2000:]
+    return r.stdout
+
+
+def test_stubs_pass_stubtest(tmp_path):
+    assert (Path(sf.__file__).parent / "py.typed").is_file()  # so that type checkers read the stub
+    pytest.importorskip("mypy")
+    r = subprocess.run([sys.executable, "-m", "mypy.stubtest", _core.__name__], cwd=tmp_path, capture_output=True)
+    assert r.returncode == 0, r.stdout + r.stderr
 
 
 def test_fresh_import_and_deterministic_output():
@@ -138,137 +83,145 @@ def test_fresh_import_and_deterministic_output():
         from motivra.sia_family import _core, cosiatec_compress, recursive_cosiatec_compress
         print(_core.__all__)
         d = [(t, p) for t in range(0, 40, 3) for p in (60, 62, 67) if (t * p) % 7 != 3]
-        print(cosiatec_compress(d), recursive_cosiatec_compress(d))
-        print(sorted(_core.find_mtps(d).items()))
+        print(cosiatec_compress(d), recursive_cosiatec_compress(d), sorted(_core.find_mtps(d).items()))
     """
-    runs = [run_python(code) for _ in range(2)]
-    for r in runs:
-        assert r.returncode == 0, r.stderr
-        assert r.stderr == ""
-        assert r.stdout.splitlines()[0] == repr(NAMES)
-    assert runs[0].stdout == runs[1].stdout
-
-
-DEEP = """
-    import threading
-    from motivra.sia_family import TranslationalEquivalence as TE, recursive_cosiatec_compress
-    errors = []
-    def work():
-        try:
-            t = TE([(0, 0)], set(), None)
-            for _ in range(50_000):
-                t = TE([], set(), [t])
-            r = repr(t)
-            assert r.count("TEC(") == 50_001 and r.endswith("])" * 50_001)
-            assert t.coverage == {(0, 0)}
-            assert t.compression_ratio == 1 / 50_001
-            assert t.compactness({(0, 0)}) == 0.0
-            u = TE([(1, 1)], {(1, 0)}, [t, t])
-            assert len(u.sub_tecs) == 2 and u.coverage == {(0, 0), (1, 1), (1, 0), (2, 1)}
-            s = t.sub_tecs[0]
-            del t, u
-            assert s.compression_ratio == 1 / 50_000
-            del s
-            t = TE([(0, 0)], set(), None)
-            for _ in range(2_000):
-                t = TE([], set(), [t])
-            lines = t.summary().split("\\n")
-            assert len(lines) == 4 * 2_000 + 3 and lines[0] == "translators={}"
-            assert lines[-3:] == [" " * 4_000 + "pattern=[(0, 0)], translators={}",
-                                  " " * 4_002 + "coverage count: 1",
-                                  " " * 4_002 + "compression ratio: 1"]
-            line = [(i, 0) for i in range(200)]
-            res = recursive_cosiatec_compress(line)
-            assert set().union(*(x.coverage for x in res)) == set(line)
-        except BaseException as e:
-            errors.append(repr(e))
-    threading.stack_size(256 * 1024)
-    th = threading.Thread(target=work)
-    th.start()
-    th.join()
-    print(errors)
-"""
+    first = run_python(code)
+    assert first.splitlines()[0] == repr(_core.__all__) and run_python(code) == first
 
 
 def test_deep_trees_without_recursion():
-    r = run_python(DEEP, timeout=150)
-    assert r.returncode == 0, r.stderr[-2000:]
-    assert r.stdout.strip() == "[]"
+    def work():
+        t = TE([(0, 0)], set(), None)
+        for _ in range(50_000):
+            t = TE([], set(), [t])
+        assert repr(t).endswith("])" * 50_001) and t.coverage == {(0, 0)} and t.compactness({(0, 0)}) == 0.0
+        assert t.compression_ratio == 1 / 50_001 and len(TE([(1, 1)], {(1, 0)}, [t, t]).coverage) == 4
+        s = t.sub_tecs[0]
+        del t  # the root goes first; the rest must survive, and go without recursion too
+        for _ in range(47_999):
+            s = s.sub_tecs[0]
+        lines = s.summary().split("\n")  # 2,000 levels
+        assert len(lines) == 4 * 2_000 + 3 and lines[-1] == " " * 4_002 + "compression ratio: 1"
+        line = [(i, 0) for i in range(200)]
+        results.append(set().union(*(x.coverage for x in _core.recursive_cosiatec_compress(line))) == set(line))
+
+    results, old = [], threading.stack_size(256 * 1024)  # a recursive walk would overflow this stack
+    try:
+        thread = threading.Thread(target=work)
+        thread.start()
+        thread.join()
+    finally:
+        threading.stack_size(old)
+    assert results == [True]
 
 
-def test_stubs_pass_stubtest(tmp_path):
-    if importlib.util.find_spec("mypy") is None:
-        pytest.skip("mypy is not installed")
-    r = subprocess.run([sys.executable, "-m", "mypy.stubtest", "motivra.sia_family._core"],
-                       cwd=tmp_path, capture_output=True, text=True, timeout=300)
-    assert r.returncode == 0, r.stdout + r.stderr
+CHILD = """
+    import functools, random, resource, sys
+    resource.setrlimit(resource.RLIMIT_AS, (int(sys.argv[1]), int(sys.argv[1])))
+    from motivra.sia_family import _core, TranslationalEquivalence as TE
+    n, rnd = int(sys.argv[2]), random.Random(7)
+    grid = [(i // 100, 30 + i % 100) for i in range(n)]  # 100 pitches
+    wide = sorted({(rnd.randrange(2**32), rnd.randrange(2**32)) for _ in range(n)})  # the hashed path
+    big = lambda: TE([(i, 60) for i in range(n)], {(0, k) for k in range(1, n + 1)}, None)  # n**2 Points
+    # 2**n leaves in n calls: every instance holds its sub-tree twice
+    doubled = lambda: functools.reduce(lambda t, _: TE([], set(), [t, t]), range(n), TE([(0, 0)], {(1, 0)}, None))
+    for expression in sys.argv[3:]:
+        try:
+            print(repr(eval(expression))[:40])
+        except MemoryError:
+            print("MemoryError")
+"""
+G = 2**30
 
 
-# Leak loops: inputs keep their reference counts, results are freed.
-
-def _calls(data):
-    yield lambda: _core.find_mtps(data)
-    yield lambda: _core.build_tecs_from_mtps(data, True)
-    yield lambda: _core.build_tecs_from_mtps_sweepline(data)
-    yield lambda: _core.cosiatec_compress(data, sweepline_optimization=False)
-    yield lambda: [(repr(t), t.summary(2), t.coverage, t.compactness(set(data)), t.sub_tecs,
-                    t.compression_ratio, t.pattern, t.translators)
-                   for t in _core.recursive_cosiatec_compress(data, False, 2, True)]
-
-
-def _failing_calls(data):
-    bad = data + [(1, 2, 3)]
-    yield lambda: _core.find_mtps(bad)
-    yield lambda: _core.cosiatec_compress(data + [(-1, 0)])
-    yield lambda: _core.build_tecs_from_mtps(data, 1)
-    yield lambda: TE(data, {(1, 0), (1, 2, 3)}, None)
-    yield lambda: TE(data, set(), [TE(data, set(), None), 5])
-    yield lambda: _core.recursive_cosiatec_compress(data, min_pattern_size=-1)
+@no_asan
+@pytest.mark.parametrize(
+    "limit, n, call",
+    [
+        (2 * G, 200_000, "_core.find_mtps(grid)"),
+        (2 * G, 200_000, "_core.cosiatec_compress(grid)"),
+        (G, 30_000, "_core.build_tecs_from_mtps(wide)"),
+        (2 * G, 200_000, "_core.find_mtps(grid, True)"),  # 4e8 ordered pairs within the pitches
+        (2 * G, 30_000, "TE([], set(), [big()]).compactness({(0, 60)})"),
+        (2 * G, 30_000, "big().summary()"),
+        (2 * G, 4_000, "TE([], set(), [big()]).compression_ratio"),  # 128 MB that do fit
+    ],
+)
+def test_too_big_fails_with_memory_error(limit, n, call):
+    assert run_python(CHILD, limit, n, call)[:-1] == (repr(4000 * 4001 / 8001) if n == 4_000 else "MemoryError")
 
 
-def _rss_kib():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * 4
+@no_asan
+def test_tree_built_by_doubling_answers_or_refuses():
+    # A tree of 2**40 nodes gives the answer or a MemoryError, never hangs with the lock held.
+    calls = {"repr(doubled())": None, "sorted(doubled().coverage)": "[(0, 0), (1, 0)]", "doubled().summary()": None}
+    calls |= {"doubled().compression_ratio": repr(2 / (2**42 - 2)), "doubled().compactness({(0, 0)})": "0.0"}
+    out = run_python(CHILD, 2 * G, 40, *calls).splitlines()
+    assert all(line in (answer, "MemoryError") for line, answer in zip(out, calls.values(), strict=True))
 
 
-def test_reference_counts_of_inputs_are_kept():
-    data = [(t * 1000, p * 1000) for t in range(12) for p in (60, 64) if (t + p) % 3]
-    flag = True
-    sub = TE([(1, 1)], {(1, 0)}, None)
-    watched = [data, sub, *data[:3], data[0][1], data[-1][0]]
-    before = [sys.getrefcount(x) for x in watched]
-    for _ in range(200):
-        for call in _calls(data):
-            call()
-        for call in _failing_calls(data):
-            with pytest.raises((TypeError, ValueError, OverflowError)):
-                call()
-        _core.find_mtps(data, flag)
-        TE(data, {(1, 0)}, [sub, sub]).sub_tecs
-    del call
-    assert [sys.getrefcount(x) for x in watched] == before
+class MallInfo2(ctypes.Structure):
+    FIELDS = "arena ordblks smblks hblks hblkhd usmblks fsmblks uordblks fordblks keepcost"
+    _fields_ = [(name, ctypes.c_size_t) for name in FIELDS.split()]
 
 
-def test_memory_is_flat_over_repeated_calls():
-    data = [(t, p) for t in range(24) for p in (60, 62, 64) if (t * 7 + p) % 5]
-    calls = list(_calls(data)) + list(_failing_calls(data))
+def allocated_bytes():
+    """Bytes allocated through malloc: C++ containers and, under PYTHONMALLOC=malloc, Python
+    objects too; the sanitizer's own count when it is loaded."""
+    libc = ctypes.CDLL(None)
+    if ASAN:
+        libc.__sanitizer_get_current_allocated_bytes.restype = ctypes.c_size_t
+        return libc.__sanitizer_get_current_allocated_bytes()
+    libc.mallinfo2.restype = MallInfo2
+    info = libc.mallinfo2()
+    return info.uordblks + info.hblkhd
+
+
+def fails(exc, f, *args, **kwargs):
+    with pytest.raises(exc):
+        f(*args, **kwargs)
+
+
+class BadIter(list):
+    def __iter__(self):
+        raise ValueError("no iterator")
+
+
+def test_loops_leave_memory_and_reference_counts_flat():
+    data, trans, idx, big = [(1000, 60000), (1001, 60000), (1002, 60001)], {(1, 0), (-70000, 5)}, Idx(70000), 2**70
+    leaf = TE(data[:2], trans, None)
+    node, hostile, bad_iter = TE([], {(4, 0)}, [leaf, leaf]), Seq([(idx, 3), (5, idx)]), BadIter(data)
+    watched = [data, trans, leaf, node, idx, hostile, bad_iter, big, *data, *trans, data[0][0], data[0][1]]
+    calls = [  # every entry point, and one of each failure: binding, each conversion, each exception type
+        lambda: (_core.find_mtps(data, restrict_dpitch_zero=True), _core.find_mtps(hostile)),
+        lambda: (_core.build_tecs_from_mtps(data, False), _core.build_tecs_from_mtps_sweepline(sorted(data))),
+        lambda: (_core.cosiatec_compress(data, False, False), _core.recursive_cosiatec_compress(data, True, idx)),
+        lambda: (TE(data, trans, [leaf, node]), node.sub_tecs[0].pattern, leaf.translators, node.coverage),
+        lambda: (node.compression_ratio, node.compactness(set(data)), node.summary(idx), repr(node)),
+        lambda: fails(TypeError, _core.find_mtps, data, bogus=data),
+        lambda: fails(TypeError, _core.cosiatec_compress, "ab"),
+        lambda: fails(ValueError, _core.build_tecs_from_mtps, data + [(1, 2, 3)]),
+        lambda: fails(OverflowError, _core.build_tecs_from_mtps_sweepline, data + [(big, 0)]),
+        lambda: fails(ValueError, _core.find_mtps, bad_iter),
+        lambda: fails(TypeError, _core.recursive_cosiatec_compress, data, False, 2, 1),
+        lambda: fails(OverflowError, _core.recursive_cosiatec_compress, data, min_pattern_size=-big),
+        lambda: fails(OverflowError, TE, data, trans | {(big, 0)}, None),
+        lambda: fails(TypeError, TE, data, trans, [leaf, data]),
+        lambda: fails(TypeError, leaf.compactness, data),
+        lambda: fails(_core.PanicException, leaf.summary, 2**63),
+        lambda: fails(MemoryError, leaf.summary, 2**62),
+    ]
 
     def rounds(n):
         for _ in range(n):
             for call in calls:
-                try:
-                    call()
-                except (TypeError, ValueError, OverflowError):
-                    pass
+                call()
         gc.collect()
 
-    rounds(20)
-    rss = _rss_kib()
+    n = 500 if ASAN else 2_000
     rounds(200)
-    assert _rss_kib() - rss < 8 * 1024
-    tracemalloc.start()
-    snap = tracemalloc.take_snapshot()
-    rounds(60)
-    grown = sum(s.size_diff for s in tracemalloc.take_snapshot().compare_to(snap, "filename"))
-    tracemalloc.stop()
-    assert grown < 16 * 1024
+    refs, blocks, heap = [sys.getrefcount(x) for x in watched], sys.getallocatedblocks(), allocated_bytes()
+    rounds(n)
+    assert [sys.getrefcount(x) for x in watched] == refs
+    # A leak of one object or one small buffer per call would show as n blocks or 16 n bytes.
+    assert sys.getallocatedblocks() - blocks < n // 20 and allocated_bytes() - heap < 2 * n

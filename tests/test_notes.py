@@ -4,15 +4,24 @@ import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 
-from conftest import DATA
 from motivra.sia_family.io import PieceError, read_score
 from motivra.sia_family.notes import Note, Piece, read_notes
 
+from conftest import DATA
+
 GIBBONS_NOTES = DATA / "gibbonsSilverSwan1612_polyphonic_notes.csv"
 
-notes_st = st.lists(st.builds(Note, st.integers(0, 6), st.integers(60, 66), st.integers(35, 38),
-                              st.none() | st.integers(1, 4), st.none() | st.integers(0, 2)),
-                    max_size=25)
+notes_st = st.lists(
+    st.builds(
+        Note,
+        st.integers(0, 6),
+        st.integers(60, 66),
+        st.integers(35, 38),
+        st.none() | st.integers(1, 4),
+        st.none() | st.integers(0, 2),
+    ),
+    max_size=25,
+)
 
 
 @given(notes_st, st.sampled_from(["midi", "morphetic"]))
@@ -22,7 +31,8 @@ def test_points_stand_for_exactly_the_notes_with_their_onset_and_pitch(notes, ki
     assert points == sorted({(n.tick, n.pitch(kind)) for n in notes})
     for point in points:
         assert sorted(piece.notes_at(point, kind), key=repr) == sorted(
-            (n for n in notes if (n.tick, n.pitch(kind)) == point), key=repr)
+            (n for n in notes if (n.tick, n.pitch(kind)) == point), key=repr
+        )
     assert sorted(piece.notes_of(points, kind), key=repr) == sorted(notes, key=repr)
     assert piece.notes_of([(99, 0)], kind) == []
 
@@ -50,12 +60,15 @@ def test_notes_csv_columns_header_and_unknown_spelling(tmp_path):
         read_notes(two, pitch="morphetic")
 
 
-@pytest.mark.parametrize("text, problem", [
-    ("0,60,60\n1,61\n", "line 2: expected 3 fields"),
-    ("0,60,60,1,0,9\n", "line 1: expected 2 columns"),
-    ("tick,midi,morph\n0,60,60\n1,x,61\n", "line 3: midi must be an integer"),
-    ("0,60,60\n-1,60,60\n", "line 2: tick must lie in"),
-])
+@pytest.mark.parametrize(
+    "text, problem",
+    [
+        ("0,60,60\n1,61\n", "line 2: expected 3 fields"),
+        ("0,60,60,1,0,9\n", "line 1: expected 2 columns"),
+        ("tick,midi,morph\n0,60,60\n1,x,61\n", "line 3: midi must be an integer"),
+        ("0,60,60\n-1,60,60\n", "line 2: tick must lie in"),
+    ],
+)
 def test_notes_csv_errors_name_file_and_line(tmp_path, text, problem):
     f = tmp_path / "bad.csv"
     f.write_text(text)

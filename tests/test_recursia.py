@@ -1,25 +1,21 @@
-import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-import model
-from conftest import datasets, records
-from motivra.sia_family import cosiatec_compress, recursive_cosiatec_compress as recursia
+from motivra.sia_family import cosiatec_compress
+from motivra.sia_family import recursive_cosiatec_compress as recursia
 
-SIX = [(0, 60), (1, 62), (2, 64), (3, 60), (4, 62), (5, 64)]
-H = 2**31
+import model
+from conftest import HALF, SIX, datasets, records
 
 
 def check_tree(dataset, tecs, size, flag, sweep):
-    """Every level is COSIATEC's encoding of its data, with each large enough
-    pattern (short of the whole data) replaced by its own encoding."""
+    """Every level is COSIATEC's encoding of its data, each large pattern (not all of it) encoded again."""
     restored = []
     for t in tecs:
         if t.sub_tecs:
-            assert t.pattern == []
             covers = [model.coverage(s) for s in t.sub_tecs]
             former = set().union(*covers)
-            assert sum(map(len, covers)) == len(former)
+            assert t.pattern == [] and sum(map(len, covers)) == len(former)
             assert len(former) >= max(size, 2) and former != set(dataset)
             check_tree(sorted(former), t.sub_tecs, size, flag, sweep)
             restored.append((tuple(sorted(former)), frozenset(t.translators)))
@@ -37,48 +33,18 @@ def test_tree_is_recursive_cosiatec(dataset, size, flag, sweep):
     model.check_partition(dataset, got)
 
 
-def test_empty():
-    assert recursia([]) == []
-
-
 def test_three_levels():
+    assert recursia([]) == [] and recursia(SIX, min_pattern_size=4)[0].sub_tecs == []
     (top,) = recursia(SIX)
-    assert top.pattern == [] and len(top.translators) == 1 and len(top.sub_tecs) == 1
     (mid,) = top.sub_tecs
-    assert mid.pattern == [] and len(mid.translators) == 1 and len(mid.sub_tecs) == 2
-    assert len(mid.coverage) == 3 and top.coverage == set(SIX)
-    leaves = mid.sub_tecs
-    assert all(len(x.pattern) == 1 and x.translators == set() and x.sub_tecs == [] for x in leaves)
-    assert leaves[0].pattern < leaves[1].pattern
-    assert top.compression_ratio == 6 / (1 + (2 + 1 + 1))
-
-
-@pytest.mark.parametrize("size, leaf", [(0, False), (1, False), (True, False), (2, False),
-                                        (3, False), (4, True), (7, True), (2**64 - 1, True)])
-def test_min_pattern_size_bound(size, leaf):
-    (top,) = recursia(SIX, min_pattern_size=size)
-    assert (top.sub_tecs == []) == leaf
-    if leaf:
-        assert records([top]) == records(cosiatec_compress(SIX))
-
-
-def test_small_sizes_behave_like_two(gibbons):
-    part = gibbons[:40]
-    expected = [repr(t) for t in recursia(part)]
-    for size in (0, 1, True):
-        assert [repr(t) for t in recursia(part, min_pattern_size=size)] == expected
-
-
-@pytest.mark.parametrize("dataset", [
-    [(0, 60), (H, 60)],
-    [(5, 60), (H + 5, 60), (5, 61), (H + 5, 61)],
-    [(0, 60), (1, 60), (H, 60), (H + 1, 60)],
-])
-def test_whole_dataset_pattern_stays_leaf(dataset):
-    for size in (0, 2):
-        got = recursia(dataset, min_pattern_size=size)
-        assert records(got) == [(tuple(sorted(dataset)), frozenset({(-H, 0)}))]
-        assert got[0].sub_tecs == []
+    assert top.pattern == mid.pattern == [] and len(top.translators) == len(mid.translators) == 1
+    assert len(mid.coverage) == 3 and top.coverage == set(SIX) and top.compression_ratio == 6 / (1 + (2 + 1 + 1))
+    assert [(x.pattern, x.translators, x.sub_tecs) for x in mid.sub_tecs] == [([p], set(), []) for p in SIX[:2]]
+    # A pattern that holds the whole data (possible only with wrap-around) stays a leaf.
+    for dataset in ([(0, 60), (HALF, 60)], [(5, 60), (HALF + 5, 60), (5, 61), (HALF + 5, 61)]):
+        for size in (0, 2):
+            got = recursia(dataset, min_pattern_size=size)
+            assert records(got) == [(tuple(sorted(dataset)), frozenset({(-HALF, 0)}))] and got[0].sub_tecs == []
 
 
 def test_real_piece(gibbons):

@@ -18,9 +18,7 @@ def build_tecs_from_mtps(
     dataset: Sequence[tuple[int, int]], restrict_dpitch_zero: bool = False
 ) -> list[TranslationalEquivalence]: ...
 def cosiatec_compress(
-    dataset: Sequence[tuple[int, int]],
-    restrict_dpitch_zero: bool = False,
-    sweepline_optimization: bool = True,
+    dataset: Sequence[tuple[int, int]], restrict_dpitch_zero: bool = False, sweepline_optimization: bool = True
 ) -> list[TranslationalEquivalence]: ...
 def recursive_cosiatec_compress(
     dataset: Sequence[tuple[int, int]],
@@ -31,6 +29,7 @@ def recursive_cosiatec_compress(
 def build_tecs_from_mtps_sweepline(
     dataset: Sequence[tuple[int, int]], restrict_dpitch_zero: bool = False
 ) -> list[TranslationalEquivalence]: ...
+
 @final
 class TranslationalEquivalence:
     def __new__(

@@ -46,8 +46,20 @@ __all__ = ["run", "find_pieces", "output_name", "BatchInterrupted", "COLUMNS", "
 SUMMARY = "summary.csv"
 
 #: Columns of the summary table, in order.
-COLUMNS = ("input", "output", "status", "notes", "points", "tecs", "units",
-           "compression_ratio", "seconds", "peak_memory_mib", "error", "options")
+COLUMNS = (
+    "input",
+    "output",
+    "status",
+    "notes",
+    "points",
+    "tecs",
+    "units",
+    "compression_ratio",
+    "seconds",
+    "peak_memory_mib",
+    "error",
+    "options",
+)
 _INTS = ("notes", "points", "tecs", "units")
 _FLOATS = ("compression_ratio", "seconds", "peak_memory_mib")
 
@@ -82,8 +94,12 @@ def _suffixes(input_format: str | None) -> tuple[str, ...]:
     return tuple(s for suffixes in FORMATS.values() for s in suffixes)
 
 
-def find_pieces(inputs: Iterable[str | os.PathLike[str]], *, input_format: str | None = None,
-                exclude: str | os.PathLike[str] | None = None) -> list[str]:
+def find_pieces(
+    inputs: Iterable[str | os.PathLike[str]],
+    *,
+    input_format: str | None = None,
+    exclude: str | os.PathLike[str] | None = None,
+) -> list[str]:
     """The piece files that ``inputs`` name, each once, in a fixed order.
 
     A file is taken as it is, whatever its suffix (a missing one fails when it is
@@ -106,8 +122,9 @@ def find_pieces(inputs: Iterable[str | os.PathLike[str]], *, input_format: str |
 
     def search(folder: str) -> None:
         for root, dirs, files in os.walk(folder):
-            dirs[:] = sorted(d for d in dirs if not d.startswith(".")
-                             and os.path.realpath(os.path.join(root, d)) != skip)
+            dirs[:] = sorted(
+                d for d in dirs if not d.startswith(".") and os.path.realpath(os.path.join(root, d)) != skip
+            )
             for name in sorted(files):
                 if not name.startswith(".") and Path(name).suffix.lower() in suffixes:
                     add(os.path.join(root, name))
@@ -231,8 +248,10 @@ def run_piece(job: dict[str, Any]) -> Row:
 
 
 def _timeout_row(source: str, timeout: float) -> Row:
-    return _empty_row() | {"status": "timeout", "error": f"{source}: stopped after {timeout:g} s "
-                                                          "(--timeout); its worker was ended"}
+    return _empty_row() | {
+        "status": "timeout",
+        "error": f"{source}: stopped after {timeout:g} s (--timeout); its worker was ended",
+    }
 
 
 def run_piece_in_child(job: dict[str, Any], timeout: float) -> Row:
@@ -241,13 +260,17 @@ def run_piece_in_child(job: dict[str, Any], timeout: float) -> Row:
     task cannot be stopped inside a Dask worker."""
     command = [sys.executable, "-P", "-m", "motivra.sia_family.batch"]  # -P: not the cwd's modules
     try:
-        done = subprocess.run(command, input=json.dumps(job), capture_output=True, text=True,
-                              timeout=timeout, check=False)
+        done = subprocess.run(
+            command, input=json.dumps(job), capture_output=True, text=True, timeout=timeout, check=False
+        )
     except subprocess.TimeoutExpired:
         return _timeout_row(job["source"], timeout)
     if done.returncode != 0:
-        return _empty_row() | {"status": "failed", "error": f"{job['source']}: the worker process "
-                               f"ended with status {done.returncode}: {done.stderr.strip()[-500:]}"}
+        return _empty_row() | {
+            "status": "failed",
+            "error": f"{job['source']}: the worker process "
+            f"ended with status {done.returncode}: {done.stderr.strip()[-500:]}",
+        }
     row: Row = json.loads(done.stdout)
     return row
 
@@ -313,9 +336,16 @@ def _remove_partials(out_dir: Path) -> None:
 # Running many pieces
 
 
-def _piece_argv(operation: str, fmt: str, pitch: str, include_drums: bool,
-                restrict_dpitch_zero: bool, input_format: str | None, sweepline: bool,
-                min_pattern_size: int) -> list[str]:
+def _piece_argv(
+    operation: str,
+    fmt: str,
+    pitch: str,
+    include_drums: bool,
+    restrict_dpitch_zero: bool,
+    input_format: str | None,
+    sweepline: bool,
+    min_pattern_size: int,
+) -> list[str]:
     """The single-piece command line, less the piece, for these options."""
     argv = [operation, "--format", fmt, "--pitch", pitch]
     if include_drums:
@@ -358,8 +388,13 @@ class _Progress:
                 from tqdm import tqdm  # type: ignore[import-untyped, unused-ignore]
             except ImportError:
                 return
-            self.bar = tqdm(total=total, unit="piece", file=sys.stderr, dynamic_ncols=True,
-                            desc=f"{skipped} skipped" if skipped else None)
+            self.bar = tqdm(
+                total=total,
+                unit="piece",
+                file=sys.stderr,
+                dynamic_ncols=True,
+                desc=f"{skipped} skipped" if skipped else None,
+            )
 
     def update(self, row: Row) -> None:
         if row["status"] in ("failed", "timeout"):
@@ -379,13 +414,19 @@ def _worker_start() -> None:
     signal.signal(signal.SIGTERM, signal.SIG_DFL)
 
 
-def _on_pool(jobs: list[dict[str, Any]], workers: int, timeout: float | None,
-             stop: threading.Event, finish: Callable[[int, Row], None]) -> None:
+def _on_pool(
+    jobs: list[dict[str, Any]],
+    workers: int,
+    timeout: float | None,
+    stop: threading.Event,
+    finish: Callable[[int, Row], None],
+) -> None:
     """Run the jobs in a pool of worker processes on this machine."""
     pebble = _import_optional("pebble", "running pieces in worker processes", _BATCH_EXTRA)
     # Fresh interpreters rather than forks: the pool's own threads make forking unsafe.
-    pool = pebble.ProcessPool(max_workers=workers, initializer=_worker_start,
-                              context=multiprocessing.get_context("spawn"))
+    pool = pebble.ProcessPool(
+        max_workers=workers, initializer=_worker_start, context=multiprocessing.get_context("spawn")
+    )
     queue = iter(enumerate(jobs))
     # The pieces handed to the pool: a few per worker, not all at once, so that
     # Ctrl-C finds nothing half-sent to a worker and a huge corpus costs no memory.
@@ -401,8 +442,7 @@ def _on_pool(jobs: list[dict[str, Any]], workers: int, timeout: float | None,
     try:
         hand_out()
         while pending and not stop.is_set():
-            done, _ = concurrent.futures.wait(
-                pending, timeout=_POLL, return_when=concurrent.futures.FIRST_COMPLETED)
+            done, _ = concurrent.futures.wait(pending, timeout=_POLL, return_when=concurrent.futures.FIRST_COMPLETED)
             for future in sorted(done, key=pending.__getitem__):
                 i = pending.pop(future)
                 try:
@@ -426,8 +466,14 @@ def _on_pool(jobs: list[dict[str, Any]], workers: int, timeout: float | None,
     pool.join()
 
 
-def _on_dask(jobs: list[dict[str, Any]], scheduler: str, workers: int, timeout: float | None,
-             stop: threading.Event, finish: Callable[[int, Row], None]) -> None:
+def _on_dask(
+    jobs: list[dict[str, Any]],
+    scheduler: str,
+    workers: int,
+    timeout: float | None,
+    stop: threading.Event,
+    finish: Callable[[int, Row], None],
+) -> None:
     """Run the jobs on a Dask cluster: the one at ``scheduler``, or a new one on
     this machine with ``workers`` worker processes for ``"local"``."""
     _import_optional("distributed", "running pieces on a Dask cluster", _DASK_EXTRA)
@@ -435,9 +481,16 @@ def _on_dask(jobs: list[dict[str, Any]], scheduler: str, workers: int, timeout: 
 
     with contextlib.ExitStack() as stack:
         if scheduler == "local":
-            cluster = stack.enter_context(LocalCluster(
-                n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1",
-                dashboard_address=None, silence_logs=logging.ERROR))
+            cluster = stack.enter_context(
+                LocalCluster(
+                    n_workers=workers,
+                    threads_per_worker=1,
+                    processes=True,
+                    host="127.0.0.1",
+                    dashboard_address=None,
+                    silence_logs=logging.ERROR,
+                )
+            )
             client = stack.enter_context(Client(cluster, set_as_default=False))
         else:
             client = stack.enter_context(Client(scheduler, set_as_default=False))
@@ -446,8 +499,7 @@ def _on_dask(jobs: list[dict[str, Any]], scheduler: str, workers: int, timeout: 
             if timeout is None:
                 futures.append(client.submit(run_piece, job, pure=False, priority=-i))
             else:
-                futures.append(client.submit(run_piece_in_child, job, timeout, pure=False,
-                                             priority=-i))
+                futures.append(client.submit(run_piece_in_child, job, timeout, pure=False, priority=-i))
         index = {future.key: i for i, future in enumerate(futures)}
         completed = as_completed(futures, loop=client.loop)
         while not completed.is_empty() and not stop.is_set():
@@ -459,8 +511,7 @@ def _on_dask(jobs: list[dict[str, Any]], scheduler: str, workers: int, timeout: 
                 try:
                     row = future.result()
                 except Exception as e:  # e.g. the worker died again and again
-                    row = _empty_row() | {"status": "failed",
-                                          "error": f"{jobs[i]['source']}: {type(e).__name__}: {e}"}
+                    row = _empty_row() | {"status": "failed", "error": f"{jobs[i]['source']}: {type(e).__name__}: {e}"}
                 if stop.is_set() and row["status"] != "ok":
                     continue  # Ctrl-C in a terminal reaches the local workers too
                 finish(i, row)
@@ -486,13 +537,25 @@ def _size(path: str) -> int:
         return 0
 
 
-def run(inputs: Iterable[str | os.PathLike[str]] | str | os.PathLike[str],
-        out_dir: str | os.PathLike[str], *, operation: str = "compress", format: str = "json",
-        pitch: str = "midi", include_drums: bool = False, input_format: str | None = None,
-        restrict_dpitch_zero: bool = False, sweepline: bool | None = None,
-        min_pattern_size: int = 2, jobs: int = 1, scheduler: str | None = None,
-        timeout: float | None = None, max_notes: int | None = None, force: bool = False,
-        progress: bool | None = None) -> list[Row]:
+def run(
+    inputs: Iterable[str | os.PathLike[str]] | str | os.PathLike[str],
+    out_dir: str | os.PathLike[str],
+    *,
+    operation: str = "compress",
+    format: str = "json",
+    pitch: str = "midi",
+    include_drums: bool = False,
+    input_format: str | None = None,
+    restrict_dpitch_zero: bool = False,
+    sweepline: bool | None = None,
+    min_pattern_size: int = 2,
+    jobs: int = 1,
+    scheduler: str | None = None,
+    timeout: float | None = None,
+    max_notes: int | None = None,
+    force: bool = False,
+    progress: bool | None = None,
+) -> list[Row]:
     """Run ``operation`` on every piece that ``inputs`` name; write one output file
     per piece and the table ``summary.csv`` into ``out_dir``; return the rows of
     that table, in the order of :func:`find_pieces`.
@@ -540,8 +603,9 @@ def run(inputs: Iterable[str | os.PathLike[str]] | str | os.PathLike[str],
         inputs = [inputs]
     if sweepline is None:
         sweepline = operation != "tecs"
-    argv = _piece_argv(operation, format, pitch, include_drums, restrict_dpitch_zero,
-                       input_format, sweepline, min_pattern_size)
+    argv = _piece_argv(
+        operation, format, pitch, include_drums, restrict_dpitch_zero, input_format, sweepline, min_pattern_size
+    )
     # What the output depends on: the single-piece command line less the piece.
     options = " ".join(argv)
 
@@ -561,14 +625,21 @@ def run(inputs: Iterable[str | os.PathLike[str]] | str | os.PathLike[str],
             todo.append(k)
     # Largest files first, so that no long piece is left running alone at the end.
     todo.sort(key=lambda k: -_size(sources[k]))
-    jobs_list = [{"source": sources[k], "path": os.path.abspath(sources[k]), "argv": argv,
-                  "format": format, "max_notes": max_notes} for k in todo]
+    jobs_list = [
+        {
+            "source": sources[k],
+            "path": os.path.abspath(sources[k]),
+            "argv": argv,
+            "format": format,
+            "max_notes": max_notes,
+        }
+        for k in todo
+    ]
 
     def done_rows() -> list[Row]:
         return [row for row in rows if row is not None]
 
-    bar = _Progress(len(todo), len(sources) - len(todo),
-                    sys.stderr.isatty() if progress is None else progress)
+    bar = _Progress(len(todo), len(sources) - len(todo), sys.stderr.isatty() if progress is None else progress)
     last_checkpoint = time.monotonic()
 
     def finish(i: int, row: Row) -> None:
@@ -611,48 +682,81 @@ def run(inputs: Iterable[str | os.PathLike[str]] | str | os.PathLike[str],
 def add_parser(sub: Any) -> argparse.ArgumentParser:
     """Add the ``batch`` subcommand to the subparsers ``sub`` of the command line."""
     p: argparse.ArgumentParser = sub.add_parser(
-        "batch", help="run an operation on many pieces: files, folders or glob patterns",
+        "batch",
+        help="run an operation on many pieces: files, folders or glob patterns",
         description="Run one operation on every piece named: files, folders (searched "
-                    "recursively for the readable suffixes) and glob patterns. Each piece's "
-                    "output, the same as the single-piece command's, goes to its own file in "
-                    "DIR (the piece's path with the format's suffix added), and DIR/summary.csv "
-                    "gets one row per piece. Running the command again skips the pieces whose "
-                    "output is there with the same options. Exit status: 0 when every piece "
-                    "is 'ok' or 'skipped', 1 otherwise, 130 after Ctrl-C.")
-    p.add_argument("inputs", nargs="+", metavar="INPUT",
-                   help="a piece file, folder or glob pattern")
+        "recursively for the readable suffixes) and glob patterns. Each piece's "
+        "output, the same as the single-piece command's, goes to its own file in "
+        "DIR (the piece's path with the format's suffix added), and DIR/summary.csv "
+        "gets one row per piece. Running the command again skips the pieces whose "
+        "output is there with the same options. Exit status: 0 when every piece "
+        "is 'ok' or 'skipped', 1 otherwise, 130 after Ctrl-C.",
+    )
+    p.add_argument("inputs", nargs="+", metavar="INPUT", help="a piece file, folder or glob pattern")
     p.add_argument("--out", required=True, metavar="DIR", help="the folder of the outputs")
-    p.add_argument("--operation", dest="batch_operation", choices=cli.OPERATIONS,
-                   default="compress", help="the operation to run (default: compress)")
-    p.add_argument("--format", choices=tuple(OUTPUT_SUFFIX), default="json",
-                   help="output format (default: json)")
-    p.add_argument("--input-format", choices=sorted(FORMATS), metavar="{csv,midi,score}",
-                   help="read every piece as this format whatever its suffix; folders are "
-                        "searched for its suffixes only")
-    p.add_argument("--pitch", choices=("midi", "morphetic"), default="midi",
-                   help="pitch of a score file: MIDI note number (default) or morphetic pitch")
-    p.add_argument("--include-drums", action="store_true",
-                   help="keep the notes of MIDI channel 10 (drums)")
-    p.add_argument("--restrict-dpitch-zero", action="store_true",
-                   help="consider only translations that keep the pitch")
-    p.add_argument("--sweepline", dest="sweepline", action="store_const", const=True,
-                   help="use the sweepline builder (default for compress and recursive)")
-    p.add_argument("--no-sweepline", dest="sweepline", action="store_const", const=False,
-                   help="build the candidate TECs with SIATEC (default for tecs)")
-    p.add_argument("--min-pattern-size", type=int, default=2, metavar="N",
-                   help="recursive: encode again only patterns of at least N points (default: 2)")
-    p.add_argument("-j", "--jobs", type=int, default=1, metavar="N",
-                   help="worker processes (default: 1); with '--scheduler local', Dask workers")
-    p.add_argument("--scheduler", metavar="ADDRESS",
-                   help="run the pieces on the Dask cluster at ADDRESS (e.g. tcp://host:8786), "
-                        "or on a new local one with 'local'; needs the 'distributed' extra")
-    p.add_argument("--timeout", type=float, metavar="S",
-                   help="end a piece's worker after S seconds (status 'timeout')")
-    p.add_argument("--max-notes", type=int, metavar="N",
-                   help="do not compute pieces of more than N notes (status 'skipped')")
+    p.add_argument(
+        "--operation",
+        dest="batch_operation",
+        choices=cli.OPERATIONS,
+        default="compress",
+        help="the operation to run (default: compress)",
+    )
+    p.add_argument("--format", choices=tuple(OUTPUT_SUFFIX), default="json", help="output format (default: json)")
+    p.add_argument(
+        "--input-format",
+        choices=sorted(FORMATS),
+        metavar="{csv,midi,score}",
+        help="read every piece as this format whatever its suffix; folders are searched for its suffixes only",
+    )
+    p.add_argument(
+        "--pitch",
+        choices=("midi", "morphetic"),
+        default="midi",
+        help="pitch of a score file: MIDI note number (default) or morphetic pitch",
+    )
+    p.add_argument("--include-drums", action="store_true", help="keep the notes of MIDI channel 10 (drums)")
+    p.add_argument("--restrict-dpitch-zero", action="store_true", help="consider only translations that keep the pitch")
+    p.add_argument(
+        "--sweepline",
+        dest="sweepline",
+        action="store_const",
+        const=True,
+        help="use the sweepline builder (default for compress and recursive)",
+    )
+    p.add_argument(
+        "--no-sweepline",
+        dest="sweepline",
+        action="store_const",
+        const=False,
+        help="build the candidate TECs with SIATEC (default for tecs)",
+    )
+    p.add_argument(
+        "--min-pattern-size",
+        type=int,
+        default=2,
+        metavar="N",
+        help="recursive: encode again only patterns of at least N points (default: 2)",
+    )
+    p.add_argument(
+        "-j",
+        "--jobs",
+        type=int,
+        default=1,
+        metavar="N",
+        help="worker processes (default: 1); with '--scheduler local', Dask workers",
+    )
+    p.add_argument(
+        "--scheduler",
+        metavar="ADDRESS",
+        help="run the pieces on the Dask cluster at ADDRESS (e.g. tcp://host:8786), "
+        "or on a new local one with 'local'; needs the 'distributed' extra",
+    )
+    p.add_argument("--timeout", type=float, metavar="S", help="end a piece's worker after S seconds (status 'timeout')")
+    p.add_argument(
+        "--max-notes", type=int, metavar="N", help="do not compute pieces of more than N notes (status 'skipped')"
+    )
     p.add_argument("--force", action="store_true", help="compute every piece again")
-    p.add_argument("-q", "--quiet", action="store_true",
-                   help="no progress bar and no closing report on standard error")
+    p.add_argument("-q", "--quiet", action="store_true", help="no progress bar and no closing report on standard error")
     return p
 
 
@@ -669,13 +773,24 @@ def main(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
         parser.error("--min-pattern-size must be 0 or more")
     interrupted = False
     try:
-        rows = run(args.inputs, args.out, operation=args.batch_operation, format=args.format,
-                   pitch=args.pitch, include_drums=args.include_drums,
-                   input_format=args.input_format, restrict_dpitch_zero=args.restrict_dpitch_zero,
-                   sweepline=args.sweepline, min_pattern_size=args.min_pattern_size,
-                   jobs=args.jobs, scheduler=args.scheduler, timeout=args.timeout,
-                   max_notes=args.max_notes, force=args.force,
-                   progress=False if args.quiet else None)
+        rows = run(
+            args.inputs,
+            args.out,
+            operation=args.batch_operation,
+            format=args.format,
+            pitch=args.pitch,
+            include_drums=args.include_drums,
+            input_format=args.input_format,
+            restrict_dpitch_zero=args.restrict_dpitch_zero,
+            sweepline=args.sweepline,
+            min_pattern_size=args.min_pattern_size,
+            jobs=args.jobs,
+            scheduler=args.scheduler,
+            timeout=args.timeout,
+            max_notes=args.max_notes,
+            force=args.force,
+            progress=False if args.quiet else None,
+        )
     except BatchInterrupted as e:
         rows, interrupted = e.rows, True
     except MissingDependencyError as e:
@@ -690,12 +805,12 @@ def main(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
             print(f"{prog}: {row['status']}: {row['error']}", file=sys.stderr)
         if len(bad) > 20:
             print(f"{prog}: ... and {len(bad) - 20} more", file=sys.stderr)
-        counts = ", ".join(f"{sum(row['status'] == s for row in rows)} {s}"
-                           for s in ("ok", "skipped", "failed", "timeout"))
+        counts = ", ".join(
+            f"{sum(row['status'] == s for row in rows)} {s}" for s in ("ok", "skipped", "failed", "timeout")
+        )
         where = os.path.join(args.out, SUMMARY)
         head = "interrupted after " if interrupted else ""
-        print(f"{prog}: {head}{cli._plural(len(rows), 'piece')}: {counts}; summary in {where}",
-              file=sys.stderr)
+        print(f"{prog}: {head}{cli._plural(len(rows), 'piece')}: {counts}; summary in {where}", file=sys.stderr)
     if interrupted:
         return 130
     return 1 if bad else 0

@@ -25,12 +25,7 @@ from pathlib import Path
 from typing import Any, TextIO
 
 from . import engine, evaluate, example_piece, mirex
-from ._core import (
-    TranslationalEquivalence,
-    build_tecs_from_mtps,
-    build_tecs_from_mtps_sweepline,
-    find_mtps,
-)
+from ._core import TranslationalEquivalence, build_tecs_from_mtps, build_tecs_from_mtps_sweepline, find_mtps
 from .io import FORMATS, MissingDependencyError, PieceError, Point
 from .notes import Piece, as_piece, read_notes
 
@@ -92,6 +87,8 @@ def encoding_units(tec: TranslationalEquivalence) -> int:
     """Encoding units of a TEC, as its ``compression_ratio`` counts them: pattern
     points plus translators for a leaf TEC; for a TEC encoded again by RecurSIA,
     one unit per sub-TEC plus the sub-TECs' own units."""
+    # The count of the C++ core (encoding_units in src/core/tec.cpp), which the class
+    # does not expose; tests/test_cli.py checks that the two agree.
     sub_tecs = tec.sub_tecs
     if not sub_tecs:
         return len(tec.pattern) + len(tec.translators)
@@ -116,11 +113,20 @@ def tec_to_dict(tec: TranslationalEquivalence) -> dict[str, Any]:
 class Result:
     """What one run computed: the piece, the options and the result."""
 
-    def __init__(self, operation: str, algorithm: str, source: str, points: list[Point],
-                 options: dict[str, Any], mtps: dict[tuple[int, int], list[Point]] | None = None,
-                 tecs: list[TranslationalEquivalence] | None = None, piece: Piece | None = None,
-                 pitch: str = "midi", report: dict[str, Any] | None = None,
-                 encoding: engine.Encoding | None = None) -> None:
+    def __init__(
+        self,
+        operation: str,
+        algorithm: str,
+        source: str,
+        points: list[Point],
+        options: dict[str, Any],
+        mtps: dict[tuple[int, int], list[Point]] | None = None,
+        tecs: list[TranslationalEquivalence] | None = None,
+        piece: Piece | None = None,
+        pitch: str = "midi",
+        report: dict[str, Any] | None = None,
+        encoding: engine.Encoding | None = None,
+    ) -> None:
         self.operation = operation
         self.algorithm = algorithm
         self.source = source
@@ -170,8 +176,7 @@ def to_json(result: Result) -> dict[str, Any]:
     }
     if result.mtps is not None:
         doc["mtps"] = [
-            {"vector": list(v), "pattern": [list(p) for p in pattern]}
-            for v, pattern in sorted(result.mtps.items())
+            {"vector": list(v), "pattern": [list(p) for p in pattern]} for v, pattern in sorted(result.mtps.items())
         ]
     else:
         doc["tecs"] = [tec_to_dict(tec) for tec in result.tecs or []]
@@ -204,8 +209,7 @@ def _write_tec(out: TextIO, label: str, tec: TranslationalEquivalence, indent: s
     if not tec.translators and not tec.sub_tecs:
         head = f"{_plural(len(tec.pattern), 'point')}, not repeated"
     else:
-        head = (f"{_plural(len(tec.coverage), 'point')} covered by "
-                f"{_plural(len(tec.translators) + 1, 'occurrence')}")
+        head = f"{_plural(len(tec.coverage), 'point')} covered by {_plural(len(tec.translators) + 1, 'occurrence')}"
     out.write(f"{indent}{label}  {head}\n")
     out.write(tec.summary(len(indent) + len(label) + 2) + "\n")
 
@@ -214,8 +218,11 @@ def write_text(out: TextIO, result: Result) -> None:
     """The human-readable report."""
     out.write(f"{result.source}\n")
     out.write(f"{_plural(len(result.points), 'distinct point')}\n")
-    flags = [name for name, value in result.options.items()
-             if value is True and name not in ("sweepline_optimization", "sweepline")]
+    flags = [
+        name
+        for name, value in result.options.items()
+        if value is True and name not in ("sweepline_optimization", "sweepline")
+    ]
     if "min_pattern_size" in result.options:
         flags.append(f"min_pattern_size={result.options['min_pattern_size']}")
     if result.options.get("sweepline_optimization") is False:
@@ -270,22 +277,36 @@ def write_csv(out: TextIO, result: Result) -> None:
 def _add_input(p: argparse.ArgumentParser) -> None:
     suffixes = ", ".join(f"{name}: {' '.join(s)}" for name, s in FORMATS.items())
     p.add_argument(
-        "piece", nargs="?", metavar="PIECE",
+        "piece",
+        nargs="?",
+        metavar="PIECE",
         help="the piece: a CSV file of tick,pitch rows (or notes: tick,midi,morph[,duration,staff]), "
-             "a MIDI file or a score file "
-             f"(MusicXML, MEI, kern); the format follows the suffix ({suffixes}). "
-             f"Default: the bundled excerpt of {example_piece.NAME}",
+        "a MIDI file or a score file "
+        f"(MusicXML, MEI, kern); the format follows the suffix ({suffixes}). "
+        f"Default: the bundled excerpt of {example_piece.NAME}",
     )
-    p.add_argument("--input-format", choices=sorted(FORMATS), metavar="{csv,midi,score}",
-                   help="read PIECE as this format whatever its suffix")
-    p.add_argument("--pitch", choices=("midi", "morphetic"), default="midi",
-                   help="pitch of the points: MIDI note number (default) or morphetic pitch: a "
-                        "score's own spelling (A0 = 0, middle C = 23), a MIDI file spelled by "
-                        "the PS13 estimator, a CSV file's morph column")
-    p.add_argument("--include-drums", action="store_true",
-                   help="keep the notes of MIDI channel 10 (drums), left out by default")
-    p.add_argument("--restrict-dpitch-zero", action="store_true",
-                   help="consider only translations that keep the pitch (exact repetitions in time)")
+    p.add_argument(
+        "--input-format",
+        choices=sorted(FORMATS),
+        metavar="{csv,midi,score}",
+        help="read PIECE as this format whatever its suffix",
+    )
+    p.add_argument(
+        "--pitch",
+        choices=("midi", "morphetic"),
+        default="midi",
+        help="pitch of the points: MIDI note number (default) or morphetic pitch: a "
+        "score's own spelling (A0 = 0, middle C = 23), a MIDI file spelled by "
+        "the PS13 estimator, a CSV file's morph column",
+    )
+    p.add_argument(
+        "--include-drums", action="store_true", help="keep the notes of MIDI channel 10 (drums), left out by default"
+    )
+    p.add_argument(
+        "--restrict-dpitch-zero",
+        action="store_true",
+        help="consider only translations that keep the pitch (exact repetitions in time)",
+    )
 
 
 def _fraction(text: str) -> Fraction:
@@ -316,46 +337,89 @@ def _share(text: str) -> float:
 
 
 def _add_timing(p: argparse.ArgumentParser) -> None:
-    p.add_argument("--occurrences", choices=mirex.OCCURRENCE_FORMS, default="raw",
-                   help="notes of an occurrence: its own (raw, default), every note inside its "
-                        "bounding box (bbox), or every note between its first and last onset (segment)")
-    p.add_argument("--onset", choices=("beats", "ticks"), default="beats",
-                   help="onsets of pattern files in beats (default) or in ticks")
-    p.add_argument("--ticks-per-beat", type=_positive, metavar="N",
-                   help="ticks in a crotchet beat (default: from a MIDI or score file; "
-                        "a CSV file needs it for onsets in beats)")
-    p.add_argument("--offset-beats", type=_fraction, default=Fraction(0), metavar="B",
-                   help="beats to subtract from every onset (data shifted to start at 0, e.g. 1 for "
-                        "the JKU PDD CSV files)")
+    p.add_argument(
+        "--occurrences",
+        choices=mirex.OCCURRENCE_FORMS,
+        default="raw",
+        help="notes of an occurrence: its own (raw, default), every note inside its "
+        "bounding box (bbox), or every note between its first and last onset (segment)",
+    )
+    p.add_argument(
+        "--onset",
+        choices=("beats", "ticks"),
+        default="beats",
+        help="onsets of pattern files in beats (default) or in ticks",
+    )
+    p.add_argument(
+        "--ticks-per-beat",
+        type=_positive,
+        metavar="N",
+        help="ticks in a crotchet beat (default: from a MIDI or score file; a CSV file needs it for onsets in beats)",
+    )
+    p.add_argument(
+        "--offset-beats",
+        type=_fraction,
+        default=Fraction(0),
+        metavar="B",
+        help="beats to subtract from every onset (data shifted to start at 0, e.g. 1 for the JKU PDD CSV files)",
+    )
 
 
 def _add_common(p: argparse.ArgumentParser) -> None:
     _add_input(p)
-    p.add_argument("--format", choices=("text", "json", "csv", "mirex"), default="text",
-                   help="output format (default: text); the JSON and CSV layouts are described "
-                        f"in '{PROG} --help'")
-    p.add_argument("-o", "--output", metavar="FILE",
-                   help="write the result to FILE instead of standard output")
+    p.add_argument(
+        "--format",
+        choices=("text", "json", "csv", "mirex"),
+        default="text",
+        help=f"output format (default: text); the JSON and CSV layouts are described in '{PROG} --help'",
+    )
+    p.add_argument("-o", "--output", metavar="FILE", help="write the result to FILE instead of standard output")
     _add_timing(p)
-    p.add_argument("--mirex-pitch", choices=("midi", "morphetic"), default="midi",
-                   help="pitch in pattern files: MIDI (default) or the morphetic pitch of the notes")
+    p.add_argument(
+        "--mirex-pitch",
+        choices=("midi", "morphetic"),
+        default="midi",
+        help="pitch in pattern files: MIDI (default) or the morphetic pitch of the notes",
+    )
 
 
 def _add_compression(p: argparse.ArgumentParser) -> None:
-    p.add_argument("--min-size", type=_positive, default=2, metavar="N",
-                   help="never choose a pattern of fewer than N points (default: 2)")
-    p.add_argument("--max-size", type=_positive, default=None, metavar="N",
-                   help="never choose a pattern of more than N points (default: no limit)")
-    p.add_argument("--min-compactness", type=_share, default=0.0, metavar="C",
-                   help="never choose a pattern whose bounding box holds a smaller share than C "
-                        "(0..1) of the points not yet covered (default: 0)")
-    p.add_argument("--quiet", action="store_true",
-                   help="no progress bar (there is none either when standard error is not a terminal)")
-    p.add_argument("--no-sweepline", dest="sweepline", action="store_false",
-                   help="build the candidate TECs with SIATEC instead of the sweepline builder "
-                        "(same encoding, different speed)")
-    p.add_argument("--plot", metavar="FILE",
-                   help="also draw the piece and the encoding into FILE (.png or .svg; needs matplotlib)")
+    p.add_argument(
+        "--min-size",
+        type=_positive,
+        default=2,
+        metavar="N",
+        help="never choose a pattern of fewer than N points (default: 2)",
+    )
+    p.add_argument(
+        "--max-size",
+        type=_positive,
+        default=None,
+        metavar="N",
+        help="never choose a pattern of more than N points (default: no limit)",
+    )
+    p.add_argument(
+        "--min-compactness",
+        type=_share,
+        default=0.0,
+        metavar="C",
+        help="never choose a pattern whose bounding box holds a smaller share than C "
+        "(0..1) of the points not yet covered (default: 0)",
+    )
+    p.add_argument(
+        "--quiet",
+        action="store_true",
+        help="no progress bar (there is none either when standard error is not a terminal)",
+    )
+    p.add_argument(
+        "--no-sweepline",
+        dest="sweepline",
+        action="store_false",
+        help="pass sweepline_optimization=False; the encoding and the time it takes are the same either way",
+    )
+    p.add_argument(
+        "--plot", metavar="FILE", help="also draw the piece and the encoding into FILE (.png or .svg; needs matplotlib)"
+    )
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -363,44 +427,66 @@ def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=PROG,
         description="Find repeated patterns in a piece of music, given as (tick, pitch) points, "
-                    "and compress it into translated patterns (SIA, SIATEC, COSIATEC, RecurSIA). "
-                    "Without a subcommand, 'compress' runs; without a piece, a bundled excerpt "
-                    "of Bach's Invention No. 1 is used.",
+        "and compress it into translated patterns (SIA, SIATEC, COSIATEC, RecurSIA). "
+        "Without a subcommand, 'compress' runs; without a piece, a bundled excerpt "
+        "of Bach's Invention No. 1 is used.",
         epilog=JSON_HELP,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     sub = parser.add_subparsers(dest="operation", metavar="{compress,recursive,tecs,mtps,evaluate,batch}")
     fmt = argparse.RawDescriptionHelpFormatter
 
-    p = sub.add_parser("compress", help="COSIATEC: a greedy encoding of the piece by TECs (default)",
-                       description="COSIATEC: repeatedly take the best translational equivalence "
-                                   "class (TEC) of the points not yet covered, until every point is covered.",
-                       epilog=JSON_HELP, formatter_class=fmt)
+    p = sub.add_parser(
+        "compress",
+        help="COSIATEC: a greedy encoding of the piece by TECs (default)",
+        description="COSIATEC: repeatedly take the best translational equivalence "
+        "class (TEC) of the points not yet covered, until every point is covered.",
+        epilog=JSON_HELP,
+        formatter_class=fmt,
+    )
     _add_common(p)
     _add_compression(p)
 
-    p = sub.add_parser("recursive", help="RecurSIA: COSIATEC, with each pattern encoded again",
-                       description="RecurSIA on COSIATEC: compress the piece, then the pattern of "
-                                   "every chosen TEC again, recursively (nested sub-TECs).",
-                       epilog=JSON_HELP, formatter_class=fmt)
+    p = sub.add_parser(
+        "recursive",
+        help="RecurSIA: COSIATEC, with each pattern encoded again",
+        description="RecurSIA on COSIATEC: compress the piece, then the pattern of "
+        "every chosen TEC again, recursively (nested sub-TECs).",
+        epilog=JSON_HELP,
+        formatter_class=fmt,
+    )
     _add_common(p)
     _add_compression(p)
-    p.add_argument("--min-pattern-size", type=int, default=2, metavar="N",
-                   help="encode again only patterns of at least N points (default: 2)")
+    p.add_argument(
+        "--min-pattern-size",
+        type=int,
+        default=2,
+        metavar="N",
+        help="encode again only patterns of at least N points (default: 2)",
+    )
 
-    p = sub.add_parser("tecs", help="SIATEC: every maximal translatable pattern with all its translators",
-                       description="SIATEC: one translational equivalence class (TEC) for each maximal "
-                                   "translatable pattern, with every vector that carries the whole "
-                                   "pattern into the piece.",
-                       epilog=JSON_HELP, formatter_class=fmt)
+    p = sub.add_parser(
+        "tecs",
+        help="SIATEC: every maximal translatable pattern with all its translators",
+        description="SIATEC: one translational equivalence class (TEC) for each maximal "
+        "translatable pattern, with every vector that carries the whole "
+        "pattern into the piece.",
+        epilog=JSON_HELP,
+        formatter_class=fmt,
+    )
     _add_common(p)
-    p.add_argument("--sweepline", action="store_true",
-                   help="use the sweepline builder (same classes, found with forward sweeps)")
+    p.add_argument(
+        "--sweepline", action="store_true", help="use the sweepline builder (same classes, found with forward sweeps)"
+    )
 
-    p = sub.add_parser("mtps", help="SIA: the maximal translatable pattern of every vector",
-                       description="SIA: for every vector between two points, the points that it "
-                                   "carries onto other points of the piece.",
-                       epilog=JSON_HELP, formatter_class=fmt)
+    p = sub.add_parser(
+        "mtps",
+        help="SIA: the maximal translatable pattern of every vector",
+        description="SIA: for every vector between two points, the points that it "
+        "carries onto other points of the piece.",
+        epilog=JSON_HELP,
+        formatter_class=fmt,
+    )
     _add_common(p)
 
     evaluate.add_parser(sub, _add_input, _add_timing)
@@ -431,16 +517,20 @@ def run(args: argparse.Namespace) -> Result:
     else:
         source = args.piece
         # Pattern files in morphetic pitch need spelled notes whatever the points' pitch.
-        spelled = args.pitch == "morphetic" or (getattr(args, "format", None) == "mirex"
-                                                and getattr(args, "mirex_pitch", "midi") == "morphetic")
-        piece = read_notes(args.piece, pitch="morphetic" if spelled else "midi",
-                           include_drums=args.include_drums, format=args.input_format)
+        spelled = args.pitch == "morphetic" or (
+            getattr(args, "format", None) == "mirex" and getattr(args, "mirex_pitch", "midi") == "morphetic"
+        )
+        piece = read_notes(
+            args.piece,
+            pitch="morphetic" if spelled else "midi",
+            include_drums=args.include_drums,
+            format=args.input_format,
+        )
     points = piece.points(args.pitch)
     report = _report(args, piece)
     restrict = args.restrict_dpitch_zero
     options: dict[str, Any] = {"restrict_dpitch_zero": restrict}
-    common = dict(operation=args.operation, source=source, points=points, piece=piece,
-                  pitch=args.pitch, report=report)
+    common = dict(operation=args.operation, source=source, points=points, piece=piece, pitch=args.pitch, report=report)
     if args.operation == "mtps":
         return Result(algorithm="SIA", options=options, mtps=find_mtps(points, restrict), **common)
     if args.operation == "tecs":
@@ -461,11 +551,22 @@ def run(args: argparse.Namespace) -> Result:
         options.update(min_size=min_size, max_size=max_size, min_compactness=compactness)
     with _ProgressBar(len(set(points)), getattr(args, "quiet", False)) as bar:
         encoding = engine.compress(
-            points, recursive=recursive, restrict_dpitch_zero=restrict, min_pattern_size=min_size,
-            max_pattern_size=max_size, min_compactness=compactness,
-            min_recursion_size=max(args.min_pattern_size, 1) if recursive else 2, progress=bar.update)
-    return Result(algorithm="RecurSIA" if recursive else "COSIATEC", options=options,
-                  tecs=list(encoding.tecs), encoding=encoding, **common)
+            points,
+            recursive=recursive,
+            restrict_dpitch_zero=restrict,
+            min_pattern_size=min_size,
+            max_pattern_size=max_size,
+            min_compactness=compactness,
+            min_recursion_size=max(args.min_pattern_size, 1) if recursive else 2,
+            progress=bar.update,
+        )
+    return Result(
+        algorithm="RecurSIA" if recursive else "COSIATEC",
+        options=options,
+        tecs=list(encoding.tecs),
+        encoding=encoding,
+        **common,
+    )
 
 
 class _ProgressBar:
@@ -481,8 +582,7 @@ class _ProgressBar:
             from tqdm import tqdm
         except ImportError:
             return
-        self._bar = tqdm(total=total, unit="pt", delay=1.0, leave=False, file=sys.stderr,
-                         desc="covering points")
+        self._bar = tqdm(total=total, unit="pt", delay=1.0, leave=False, file=sys.stderr, desc="covering points")
 
     def update(self, covered: int, total: int, tecs: int) -> None:
         if self._bar is not None:
@@ -511,19 +611,27 @@ def _report(args: argparse.Namespace, piece: Piece) -> dict[str, Any]:
     if getattr(args, "format", None) == "mirex" and report["mirex_pitch"] == "morphetic" and not piece.has_morph:
         raise PieceError(piece.source, "--mirex-pitch morphetic needs the morphetic pitch of every note")
     if getattr(args, "format", None) == "mirex" and report["onset"] == "beats" and not report["ticks_per_beat"]:
-        raise PieceError(piece.source, "onsets in beats need the ticks per beat, which a CSV file does "
-                                       "not give: use --ticks-per-beat N (and --offset-beats B), "
-                                       "or --onset ticks")
+        raise PieceError(
+            piece.source,
+            "onsets in beats need the ticks per beat, which a CSV file does "
+            "not give: use --ticks-per-beat N (and --offset-beats B), "
+            "or --onset ticks",
+        )
     return report
 
 
 def write_mirex(out: TextIO, result: Result) -> None:
     """The result as a MIREX pattern file."""
     report = result.report
-    timing = mirex.Timing(report.get("onset", "beats"), report.get("ticks_per_beat"),
-                          Fraction(report.get("offset_beats", 0)))
-    patterns = mirex.note_patterns(result.piece, result.occurrence_lists(), result.pitch,  # type: ignore[arg-type]
-                                   report.get("occurrences", "raw"))
+    timing = mirex.Timing(
+        report.get("onset", "beats"), report.get("ticks_per_beat"), Fraction(report.get("offset_beats", 0))
+    )
+    patterns = mirex.note_patterns(
+        result.piece,
+        result.occurrence_lists(),
+        result.pitch,  # type: ignore[arg-type]
+        report.get("occurrences", "raw"),
+    )
     mirex.write_mirex(out, mirex.mirex_patterns(patterns, timing, report.get("mirex_pitch", "midi")))
 
 
@@ -563,9 +671,14 @@ def main(argv: Sequence[str] | None = None) -> int:
     if getattr(args, "max_size", None) is not None and args.max_size < args.min_size:
         parser.error(f"--max-size {args.max_size} is below --min-size {args.min_size}")
     if args.operation == "evaluate":
-        return evaluate.main(args, lambda path, pitch: read_notes(
-            path, pitch=pitch, include_drums=args.include_drums, format=args.input_format),  # type: ignore[arg-type]
-                             _run_for_evaluation, PROG)
+        return evaluate.main(
+            args,
+            lambda path, pitch: read_notes(
+                path, pitch=pitch, include_drums=args.include_drums, format=args.input_format
+            ),  # type: ignore[arg-type]
+            _run_for_evaluation,
+            PROG,
+        )
     try:
         result = run(args)
     except KeyboardInterrupt:
@@ -590,9 +703,13 @@ def main(argv: Sequence[str] | None = None) -> int:
         if plot is not None:
             from .plot import plot_encoding
 
-            plot_encoding(result.points, result.tecs or [], plot,
-                          title=f"{result.algorithm}: {os.path.basename(result.source)}",
-                          pitch_label="morphetic pitch" if args.pitch == "morphetic" else "pitch")
+            plot_encoding(
+                result.points,
+                result.tecs or [],
+                plot,
+                title=f"{result.algorithm}: {os.path.basename(result.source)}",
+                pitch_label="morphetic pitch" if args.pitch == "morphetic" else "pitch",
+            )
             print(f"{PROG}: picture written to {plot}", file=sys.stderr)
     except MissingDependencyError as e:
         print(f"{PROG}: error: {e}", file=sys.stderr)

@@ -166,16 +166,25 @@ def compress(
     distinct = len(set(data))
     start = time.perf_counter()
     records = _engine.compress(
-        data, bool(restrict_dpitch_zero), min_size, max_size, float(min_compactness),
-        bool(recursive), recursion_size, progress,
+        data,
+        bool(restrict_dpitch_zero),
+        min_size,
+        max_size,
+        float(min_compactness),
+        bool(recursive),
+        recursion_size,
+        progress,
     )
     seconds = time.perf_counter() - start
 
     # The leftover Points are the one-Point TECs at the end (chosen patterns have two
     # Points or more).
     first_leftover = len(records)
-    while first_leftover > 0 and not records[first_leftover - 1].sub_tecs \
-            and len(records[first_leftover - 1].pattern) == 1:
+    while (
+        first_leftover > 0
+        and not records[first_leftover - 1].sub_tecs
+        and len(records[first_leftover - 1].pattern) == 1
+    ):
         first_leftover -= 1
     residual = tuple(records[i].pattern[0] for i in range(first_leftover, len(records)))
     length = sum(encoding_length(t) for t in records)

@@ -59,9 +59,25 @@ EVAL_EXTRA = "pip install 'motivra-sia-family[eval]'"
 EVALUATION_SCHEMA = "motivra.sia_family/evaluation-v1"
 
 #: The measures, under the names that ``mir_eval.pattern.evaluate`` gives them.
-SCORE_NAMES = ("F_est", "P_est", "R_est", "F_occ.75", "P_occ.75", "R_occ.75",
-               "F_occ.5", "P_occ.5", "R_occ.5", "F_3", "P_3", "R_3", "F", "P", "R",
-               "FFP", "FFTP_est")
+SCORE_NAMES = (
+    "F_est",
+    "P_est",
+    "R_est",
+    "F_occ.75",
+    "P_occ.75",
+    "R_occ.75",
+    "F_occ.5",
+    "P_occ.5",
+    "R_occ.5",
+    "F_3",
+    "P_3",
+    "R_3",
+    "F",
+    "P",
+    "R",
+    "FFP",
+    "FFTP_est",
+)
 
 Onset = Fraction | int | float
 
@@ -114,18 +130,18 @@ def _read_json(path: str | os.PathLike[str], annotators: Sequence[str] | None) -
     except UnicodeDecodeError as e:
         raise PieceError(path, f"not a text file ({e.reason} at byte {e.start})") from None
     if not isinstance(doc, dict) or not isinstance(doc.get("patterns"), list):
-        raise PieceError(path, "expected a JSON object with a list \"patterns\"")
+        raise PieceError(path, 'expected a JSON object with a list "patterns"')
     tpb = doc.get("ticks_per_beat")
     offset = doc.get("offset_beats", 0)
     if tpb is not None and (not isinstance(tpb, int) or isinstance(tpb, bool) or tpb <= 0):
-        raise PieceError(path, f"\"ticks_per_beat\" must be a positive integer, got {tpb!r}")
+        raise PieceError(path, f'"ticks_per_beat" must be a positive integer, got {tpb!r}')
     if not isinstance(offset, (int, float, str)) or isinstance(offset, bool):
-        raise PieceError(path, f"\"offset_beats\" must be a number, got {offset!r}")
+        raise PieceError(path, f'"offset_beats" must be a number, got {offset!r}')
     patterns = []
     for i, item in enumerate(doc["patterns"]):
         where = f"patterns[{i}]"
         if not isinstance(item, dict) or not isinstance(item.get("occurrences"), list):
-            raise PieceError(path, f"{where}: expected an object with a list \"occurrences\"")
+            raise PieceError(path, f'{where}: expected an object with a list "occurrences"')
         if not item.get("in_mirex_eval", True):
             continue
         annotator = str(item.get("annotator", ""))
@@ -136,13 +152,20 @@ def _read_json(path: str | os.PathLike[str], annotators: Sequence[str] | None) -
         for j, occ in enumerate(item["occurrences"]):
             occurrence = Occurrence(source=os.fspath(path))
             if not isinstance(occ, list) or not occ:
-                raise PieceError(path, f"{where}.occurrences[{j}] ({label}): expected a non-empty "
-                                       f"list of [tick, pitch]")
+                raise PieceError(
+                    path, f"{where}.occurrences[{j}] ({label}): expected a non-empty list of [tick, pitch]"
+                )
             for k, point in enumerate(occ):
-                if (not isinstance(point, list) or len(point) != 2
-                        or not all(isinstance(x, int) and not isinstance(x, bool) for x in point)):
-                    raise PieceError(path, f"{where}.occurrences[{j}][{k}] ({label}): expected "
-                                           f"[tick, pitch] with two integers, got {point!r}")
+                if (
+                    not isinstance(point, list)
+                    or len(point) != 2
+                    or not all(isinstance(x, int) and not isinstance(x, bool) for x in point)
+                ):
+                    raise PieceError(
+                        path,
+                        f"{where}.occurrences[{j}][{k}] ({label}): expected "
+                        f"[tick, pitch] with two integers, got {point!r}",
+                    )
                 occurrence.notes.append((point[0], point[1]))
                 occurrence.where.append(f"{where}.occurrences[{j}][{k}] ({label})")
             pattern.occurrences.append(occurrence)
@@ -150,8 +173,12 @@ def _read_json(path: str | os.PathLike[str], annotators: Sequence[str] | None) -
             raise PieceError(path, f"{where} ({label}): a pattern without occurrences")
         patterns.append(pattern)
     if not patterns:
-        raise PieceError(path, "no patterns to evaluate against (none is marked \"in_mirex_eval\""
-                               + (" for the annotators asked for" if annotators else "") + ")")
+        raise PieceError(
+            path,
+            'no patterns to evaluate against (none is marked "in_mirex_eval"'
+            + (" for the annotators asked for" if annotators else "")
+            + ")",
+        )
     return GroundTruth(os.fspath(path), patterns, "ticks", tpb, Fraction(str(offset)))
 
 
@@ -182,9 +209,12 @@ def _read_folder(path: str | os.PathLike[str], annotators: Sequence[str] | None)
             pattern.occurrences = [_read_occurrence(f) for f in files]
             patterns.append(pattern)
     if not patterns:
-        raise PieceError(path, "no patterns found: expected files repeatedPatterns/<annotator>/"
-                               "<label>/occurrences/csv/occN.csv (or lisp/occN.txt)"
-                               + (f" for the annotators {', '.join(annotators)}" if annotators else ""))
+        raise PieceError(
+            path,
+            "no patterns found: expected files repeatedPatterns/<annotator>/"
+            "<label>/occurrences/csv/occN.csv (or lisp/occN.txt)"
+            + (f" for the annotators {', '.join(annotators)}" if annotators else ""),
+        )
     return GroundTruth(os.fspath(path), patterns, "beats")
 
 
@@ -233,21 +263,29 @@ class Estimate:
     info: dict[str, Any] = field(default_factory=dict)
 
 
-def piece_estimate(piece: Piece, occurrence_lists: Sequence[Sequence[Sequence[Point]]], pitch: str,
-                   form: str, beats: Callable[[int], Fraction], info: dict[str, Any]) -> Estimate:
+def piece_estimate(
+    piece: Piece,
+    occurrence_lists: Sequence[Sequence[Sequence[Point]]],
+    pitch: str,
+    form: str,
+    beats: Callable[[int], Fraction],
+    info: dict[str, Any],
+) -> Estimate:
     """The estimate of point occurrences found in a piece: their notes in the
     chosen form, as exact beats and MIDI pitch."""
     patterns = note_patterns(piece, occurrence_lists, pitch, form)  # type: ignore[arg-type]
-    out = [[sorted({(beats(n.tick), n.midi) for n in notes}) for notes in occurrences]
-           for occurrences in patterns]
+    out = [[sorted({(beats(n.tick), n.midi) for n in notes}) for notes in occurrences] for occurrences in patterns]
     return Estimate(piece.source, out, info)
 
 
 def tecs_from_json(tecs: list[dict[str, Any]]) -> list[TranslationalEquivalence]:
     def build(doc: dict[str, Any]) -> TranslationalEquivalence:
-        return TranslationalEquivalence([tuple(p) for p in doc["pattern"]],
-                                        {tuple(v) for v in doc["translators"]},
-                                        [build(sub) for sub in doc.get("sub_tecs", [])])
+        return TranslationalEquivalence(
+            [tuple(p) for p in doc["pattern"]],
+            {tuple(v) for v in doc["translators"]},
+            [build(sub) for sub in doc.get("sub_tecs", [])],
+        )
+
     return [build(t) for t in tecs]
 
 
@@ -259,12 +297,13 @@ def encoding_occurrences(path: str | os.PathLike[str]) -> tuple[dict[str, Any], 
     except json.JSONDecodeError as e:
         raise PieceError(path, f"line {e.lineno}: not valid JSON ({e.msg})") from None
     if not isinstance(doc, dict) or not str(doc.get("schema", "")).startswith("motivra.sia_family/encoding"):
-        raise PieceError(path, "not an encoding written by 'motivra-sia --format json' "
-                               "(no \"schema\": \"motivra.sia_family/encoding-v1\")")
+        raise PieceError(
+            path,
+            'not an encoding written by \'motivra-sia --format json\' (no "schema": "motivra.sia_family/encoding-v1")',
+        )
     try:
         if "mtps" in doc:
-            return doc, [mtp_occurrences(tuple(m["vector"]), [tuple(p) for p in m["pattern"]])
-                         for m in doc["mtps"]]
+            return doc, [mtp_occurrences(tuple(m["vector"]), [tuple(p) for p in m["pattern"]]) for m in doc["mtps"]]
         return doc, [tec_occurrences(t) for t in tecs_from_json(doc["tecs"])]
     except (KeyError, TypeError, ValueError) as e:
         raise PieceError(path, f"malformed encoding: {e}") from None
@@ -288,8 +327,7 @@ def scores(reference: list[Any], estimate: list[Any]) -> dict[str, float]:
         out["F_est"], out["P_est"], out["R_est"] = metrics.establishment_FPR(reference, estimate)
         for c in (0.75, 0.5):
             name = f"occ.{str(c)[2:]}"
-            out[f"F_{name}"], out[f"P_{name}"], out[f"R_{name}"] = metrics.occurrence_FPR(
-                reference, estimate, thres=c)
+            out[f"F_{name}"], out[f"P_{name}"], out[f"R_{name}"] = metrics.occurrence_FPR(reference, estimate, thres=c)
         out["F_3"], out["P_3"], out["R_3"] = metrics.three_layer_FPR(reference, estimate)
         out["F"], out["P"], out["R"] = metrics.standard_FPR(reference, estimate)
         ffp = metrics.first_n_three_layer_P(reference, estimate, n=5)
@@ -300,23 +338,27 @@ def scores(reference: list[Any], estimate: list[Any]) -> dict[str, float]:
     return {name: float(out[name]) for name in SCORE_NAMES}
 
 
-def check_against_piece(truth: GroundTruth, piece: Piece, beats: Callable[[int], Fraction],
-                        hint: str) -> None:
+def check_against_piece(truth: GroundTruth, piece: Piece, beats: Callable[[int], Fraction], hint: str) -> None:
     """Every note of the ground truth must be a note of the piece."""
     notes = {(beats(n.tick), n.midi) for n in piece.notes}
     for pattern in truth.patterns:
         for occ in pattern.occurrences:
             for (onset, pitch), where in zip(occ.notes, occ.where):
                 if (truth.exact(onset), pitch) not in notes:
-                    raise PieceError(occ.source, f"{where}: the note ({format_number(onset)}, {format_number(pitch)}) of pattern "
-                                                 f"'{pattern.label}' is not a note of the piece "
-                                                 f"{piece.source}{hint}")
+                    raise PieceError(
+                        occ.source,
+                        f"{where}: the note ({format_number(onset)}, {format_number(pitch)}) of pattern "
+                        f"'{pattern.label}' is not a note of the piece "
+                        f"{piece.source}{hint}",
+                    )
 
 
 def evaluate(truth: GroundTruth, estimate: Estimate) -> dict[str, float]:
     """The measures of an estimate against a ground truth, in the ground truth's units."""
-    reference = [[[(truth.own(truth.exact(o)), p) for o, p in occ.notes] for occ in pattern.occurrences]
-                 for pattern in truth.patterns]
+    reference = [
+        [[(truth.own(truth.exact(o)), p) for o, p in occ.notes] for occ in pattern.occurrences]
+        for pattern in truth.patterns
+    ]
     est = [[[(truth.own(o), p) for o, p in occ] for occ in pattern] for pattern in estimate.patterns]
     return scores(reference, est)
 
@@ -325,37 +367,68 @@ def evaluate(truth: GroundTruth, estimate: Estimate) -> dict[str, float]:
 # Command line
 
 
-def add_parser(sub: Any, add_input: Callable[[argparse.ArgumentParser], None],
-               add_mirex_timing: Callable[[argparse.ArgumentParser], None]) -> None:
+def add_parser(
+    sub: Any,
+    add_input: Callable[[argparse.ArgumentParser], None],
+    add_mirex_timing: Callable[[argparse.ArgumentParser], None],
+) -> None:
     p = sub.add_parser(
-        "evaluate", help="compare discovered patterns with annotated ones (needs mir_eval)",
+        "evaluate",
+        help="compare discovered patterns with annotated ones (needs mir_eval)",
         description="Evaluate the patterns of an encoding against a ground truth with the MIREX "
-                    "measures of mir_eval.pattern: establishment, occurrence (c = .75 and .5), "
-                    "three-layer and standard precision, recall and F1, and the first-five "
-                    "measures. The encoding is computed from PIECE, or read from --encoding.",
-        formatter_class=argparse.RawDescriptionHelpFormatter)
+        "measures of mir_eval.pattern: establishment, occurrence (c = .75 and .5), "
+        "three-layer and standard precision, recall and F1, and the first-five "
+        "measures. The encoding is computed from PIECE, or read from --encoding.",
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
     add_input(p)
-    p.add_argument("--ground-truth", "-g", required=True, metavar="GT",
-                   help="annotated patterns: a MIREX pattern file (onsets in beats), a JKU PDD "
-                        "folder (repeatedPatterns/<annotator>/<label>/occurrences/csv/occN.csv or "
-                        "lisp/occN.txt, onsets in beats) or a JSON file of patterns with "
-                        "ticks_per_beat and in_mirex_eval (onsets in ticks)")
-    p.add_argument("--annotators", metavar="A,B",
-                   help="count only the patterns of these annotators (folder or JSON ground truth)")
-    p.add_argument("--encoding", metavar="FILE",
-                   help="evaluate this encoding instead of computing one: a JSON file written by "
-                        "--format json (PIECE, or the file it names, gives the notes) or a MIREX "
-                        "pattern file")
-    p.add_argument("--operation", dest="operation_to_run", choices=("compress", "recursive"), default="compress",
-                   help="the encoding to compute from PIECE: COSIATEC (default) or RecurSIA")
-    p.add_argument("--min-pattern-size", type=int, default=2, metavar="N",
-                   help="with --operation recursive: encode again only patterns of at least N points")
-    p.add_argument("--no-sweepline", dest="sweepline", action="store_false",
-                   help="build the candidate TECs with SIATEC instead of the sweepline builder")
+    p.add_argument(
+        "--ground-truth",
+        "-g",
+        required=True,
+        metavar="GT",
+        help="annotated patterns: a MIREX pattern file (onsets in beats), a JKU PDD "
+        "folder (repeatedPatterns/<annotator>/<label>/occurrences/csv/occN.csv or "
+        "lisp/occN.txt, onsets in beats) or a JSON file of patterns with "
+        "ticks_per_beat and in_mirex_eval (onsets in ticks)",
+    )
+    p.add_argument(
+        "--annotators", metavar="A,B", help="count only the patterns of these annotators (folder or JSON ground truth)"
+    )
+    p.add_argument(
+        "--encoding",
+        metavar="FILE",
+        help="evaluate this encoding instead of computing one: a JSON file written by "
+        "--format json (PIECE, or the file it names, gives the notes) or a MIREX "
+        "pattern file",
+    )
+    p.add_argument(
+        "--operation",
+        dest="operation_to_run",
+        choices=("compress", "recursive"),
+        default="compress",
+        help="the encoding to compute from PIECE: COSIATEC (default) or RecurSIA",
+    )
+    p.add_argument(
+        "--min-pattern-size",
+        type=int,
+        default=2,
+        metavar="N",
+        help="with --operation recursive: encode again only patterns of at least N points",
+    )
+    p.add_argument(
+        "--no-sweepline",
+        dest="sweepline",
+        action="store_false",
+        help="build the candidate TECs with SIATEC instead of the sweepline builder",
+    )
     add_mirex_timing(p)
-    p.add_argument("--json", metavar="FILE", dest="json_output",
-                   help="also write the measures as JSON to FILE ('-' for standard output, "
-                        "instead of the text)")
+    p.add_argument(
+        "--json",
+        metavar="FILE",
+        dest="json_output",
+        help="also write the measures as JSON to FILE ('-' for standard output, instead of the text)",
+    )
 
 
 def _annotators(args: argparse.Namespace) -> list[str] | None:
@@ -363,8 +436,11 @@ def _annotators(args: argparse.Namespace) -> list[str] | None:
     return [a.strip() for a in value.split(",") if a.strip()] if value else None
 
 
-def run(args: argparse.Namespace, read_piece: Callable[[str, str], Piece],
-        run_operation: Callable[[argparse.Namespace], Any]) -> dict[str, Any]:
+def run(
+    args: argparse.Namespace,
+    read_piece: Callable[[str, str], Piece],
+    run_operation: Callable[[argparse.Namespace], Any],
+) -> dict[str, Any]:
     """Load the ground truth and the estimate, check them, and score them."""
     truth = load_ground_truth(args.ground_truth, _annotators(args))
     offset: Fraction = args.offset_beats
@@ -379,8 +455,11 @@ def run(args: argparse.Namespace, read_piece: Callable[[str, str], Piece],
             pitch = doc.get("pitch", "midi")
             source = args.piece or doc.get("piece", {}).get("source")
             if not source or not os.path.exists(source):
-                raise PieceError(args.encoding, "the notes of the piece are needed: give PIECE "
-                                                f"(the encoding names {source!r}, which does not exist)")
+                raise PieceError(
+                    args.encoding,
+                    "the notes of the piece are needed: give PIECE "
+                    f"(the encoding names {source!r}, which does not exist)",
+                )
             piece = read_piece(source, pitch)
             info.update(algorithm=doc.get("algorithm"), encoding=os.fspath(args.encoding))
             if doc.get("encoding"):
@@ -389,8 +468,10 @@ def run(args: argparse.Namespace, read_piece: Callable[[str, str], Piece],
             for occurrences in occurrence_lists:
                 for point in occurrences[0]:
                     if point not in known:
-                        raise PieceError(args.encoding, f"the point {list(point)} of the encoding is "
-                                                        f"not a point of {source} in {pitch} pitch")
+                        raise PieceError(
+                            args.encoding,
+                            f"the point {list(point)} of the encoding is not a point of {source} in {pitch} pitch",
+                        )
         else:
             mirex_estimate = read_mirex(args.encoding)
             pitch = "midi"
@@ -413,20 +494,25 @@ def run(args: argparse.Namespace, read_piece: Callable[[str, str], Piece],
     needs_tpb = piece is not None or (mirex_estimate is not None and args.onset == "ticks")
     if needs_tpb and tpb is None:
         where = piece.source if piece else args.encoding
-        raise PieceError(where, "the ticks per beat are unknown (a CSV file does not say): give "
-                                "--ticks-per-beat N, and --offset-beats B if the ticks are shifted")
+        raise PieceError(
+            where,
+            "the ticks per beat are unknown (a CSV file does not say): give "
+            "--ticks-per-beat N, and --offset-beats B if the ticks are shifted",
+        )
     in_ticks = piece is not None or args.onset == "ticks"
     if truth.unit == "ticks" and truth.ticks_per_beat is None and not (same_ticks and in_ticks):
-        raise PieceError(truth.source, "the ground truth is in ticks but does not give "
-                                       "\"ticks_per_beat\"")
+        raise PieceError(truth.source, 'the ground truth is in ticks but does not give "ticks_per_beat"')
 
     def beats(tick: int) -> Fraction:
         return Fraction(tick, tpb) - offset
 
     if piece is not None:
-        hint = ("" if args.ticks_per_beat is None and piece.ticks_per_beat is None and truth.unit == "ticks"
-                else f" (onsets read with {tpb} ticks per beat and an offset of {offset} beats: "
-                     f"check --ticks-per-beat and --offset-beats)")
+        hint = (
+            ""
+            if args.ticks_per_beat is None and piece.ticks_per_beat is None and truth.unit == "ticks"
+            else f" (onsets read with {tpb} ticks per beat and an offset of {offset} beats: "
+            f"check --ticks-per-beat and --offset-beats)"
+        )
         check_against_piece(truth, piece, beats, hint)
     if occurrence_lists is not None:
         assert piece is not None
@@ -435,50 +521,72 @@ def run(args: argparse.Namespace, read_piece: Callable[[str, str], Piece],
         assert mirex_estimate is not None
         exact: Callable[[float], Fraction] = snap_beats
         if args.onset == "ticks":
+
             def exact(v: float) -> Fraction:
                 return beats(int(v))
-        estimate = Estimate(os.fspath(args.encoding),
-                            [[sorted({(exact(o), p) for o, p in occ.notes}) for occ in pat.occurrences]
-                             for pat in mirex_estimate], info)
+
+        estimate = Estimate(
+            os.fspath(args.encoding),
+            [[sorted({(exact(o), p) for o, p in occ.notes}) for occ in pat.occurrences] for pat in mirex_estimate],
+            info,
+        )
     measures = evaluate(truth, estimate)
     return {
         "schema": EVALUATION_SCHEMA,
-        "ground_truth": {"source": truth.source, "unit": truth.unit,
-                         "patterns": [p.label for p in truth.patterns],
-                         "occurrences": sum(len(p.occurrences) for p in truth.patterns)},
-        "estimate": {"source": estimate.source, **info, "patterns": len(estimate.patterns),
-                     "occurrences": sum(len(p) for p in estimate.patterns),
-                     **({"notes": len(piece)} if piece is not None else {})},
+        "ground_truth": {
+            "source": truth.source,
+            "unit": truth.unit,
+            "patterns": [p.label for p in truth.patterns],
+            "occurrences": sum(len(p.occurrences) for p in truth.patterns),
+        },
+        "estimate": {
+            "source": estimate.source,
+            **info,
+            "patterns": len(estimate.patterns),
+            "occurrences": sum(len(p) for p in estimate.patterns),
+            **({"notes": len(piece)} if piece is not None else {}),
+        },
         "scores": measures,
     }
 
 
-_ROWS = (("establishment", "est"), ("occurrence (c = .75)", "occ.75"), ("occurrence (c = .5)", "occ.5"),
-         ("three-layer", "3"), ("standard", ""))
+_ROWS = (
+    ("establishment", "est"),
+    ("occurrence (c = .75)", "occ.75"),
+    ("occurrence (c = .5)", "occ.5"),
+    ("three-layer", "3"),
+    ("standard", ""),
+)
 
 
 def format_text(report: dict[str, Any]) -> str:
     truth, est, s = report["ground_truth"], report["estimate"], report["scores"]
-    lines = [f"ground truth: {truth['source']}: {len(truth['patterns'])} patterns, "
-             f"{truth['occurrences']} occurrences, onsets in {truth['unit']}"]
+    lines = [
+        f"ground truth: {truth['source']}: {len(truth['patterns'])} patterns, "
+        f"{truth['occurrences']} occurrences, onsets in {truth['unit']}"
+    ]
     what = est.get("algorithm") or "patterns"
     details = ([f"{est['notes']} notes"] if "notes" in est else []) + [
-        f"{est['pitch']} pitch", f"{est['occurrence_form']} occurrences"]
-    lines.append(f"estimate: {what} of {est['source']} ({', '.join(details)}): "
-                 f"{est['patterns']} patterns")
+        f"{est['pitch']} pitch",
+        f"{est['occurrence_form']} occurrences",
+    ]
+    lines.append(f"estimate: {what} of {est['source']} ({', '.join(details)}): {est['patterns']} patterns")
     if est.get("compression_ratio") is not None:
         lines.append(f"compression ratio: {est['compression_ratio']:.4f}")
     lines.append(f"{'':22}{'precision':>10}{'recall':>8}{'F1':>8}")
     for title, key in _ROWS:
         suffix = f"_{key}" if key else ""
         lines.append(f"{title:22}{s['P' + suffix]:>10.3f}{s['R' + suffix]:>8.3f}{s['F' + suffix]:>8.3f}")
-    lines.append(f"first five patterns: three-layer precision {s['FFP']:.3f}, "
-                 f"establishment recall {s['FFTP_est']:.3f}")
+    lines.append(f"first five patterns: three-layer precision {s['FFP']:.3f}, establishment recall {s['FFTP_est']:.3f}")
     return "\n".join(lines) + "\n"
 
 
-def main(args: argparse.Namespace, read_piece: Callable[[str, str], Piece],
-         run_operation: Callable[[argparse.Namespace], Any], prog: str) -> int:
+def main(
+    args: argparse.Namespace,
+    read_piece: Callable[[str, str], Piece],
+    run_operation: Callable[[argparse.Namespace], Any],
+    prog: str,
+) -> int:
     try:
         report = run(args, read_piece, run_operation)
     except (PieceError, MissingDependencyError) as e:

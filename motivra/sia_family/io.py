@@ -88,8 +88,7 @@ def _import_optional(module: str, purpose: str, extra: str = _IO_EXTRA) -> Any:
             return __import__(module)
     except ImportError as e:
         raise MissingDependencyError(
-            f"{purpose} needs the optional library {module!r}, which is not installed; "
-            f"install it with: {extra}"
+            f"{purpose} needs the optional library {module!r}, which is not installed; install it with: {extra}"
         ) from e
 
 
@@ -323,17 +322,11 @@ def detect_format(path: str | os.PathLike[str]) -> str:
         if suffix in suffixes:
             return name
     known = " ".join(s for suffixes in FORMATS.values() for s in suffixes)
-    raise PieceError(
-        path, f"unknown file type {suffix or '(no suffix)'!r}; expected one of: {known}"
-    )
+    raise PieceError(path, f"unknown file type {suffix or '(no suffix)'!r}; expected one of: {known}")
 
 
 def read_piece(
-    path: str | os.PathLike[str],
-    *,
-    pitch: PitchKind = "midi",
-    include_drums: bool = False,
-    format: str | None = None,
+    path: str | os.PathLike[str], *, pitch: PitchKind = "midi", include_drums: bool = False, format: str | None = None
 ) -> list[Point]:
     """Read any supported file into sorted distinct ``(tick, pitch)`` points.
 

@@ -30,8 +30,18 @@ from ._core import TranslationalEquivalence
 from .io import PieceError, PitchKind, Point
 from .notes import Note, Piece
 
-__all__ = ["OCCURRENCE_FORMS", "Timing", "Occurrence", "Pattern", "tec_occurrences",
-           "note_patterns", "mirex_patterns", "write_mirex", "read_mirex", "snap_beats"]
+__all__ = [
+    "OCCURRENCE_FORMS",
+    "Timing",
+    "Occurrence",
+    "Pattern",
+    "tec_occurrences",
+    "note_patterns",
+    "mirex_patterns",
+    "write_mirex",
+    "read_mirex",
+    "snap_beats",
+]
 
 OccurrenceForm = Literal["raw", "bbox", "segment"]
 OCCURRENCE_FORMS: tuple[OccurrenceForm, ...] = ("raw", "bbox", "segment")
@@ -61,8 +71,7 @@ def tec_occurrences(tec: TranslationalEquivalence) -> list[list[Point]]:
     return occurrences
 
 
-def occurrence_notes(piece: Piece, points: Sequence[Point], pitch: PitchKind,
-                     form: OccurrenceForm) -> list[Note]:
+def occurrence_notes(piece: Piece, points: Sequence[Point], pitch: PitchKind, form: OccurrenceForm) -> list[Note]:
     """The notes that stand for an occurrence, in the chosen form."""
     if form == "raw" or not points:
         return piece.notes_of(points, pitch)
@@ -78,11 +87,11 @@ def occurrence_notes(piece: Piece, points: Sequence[Point], pitch: PitchKind,
     return [n for n in span if low <= n.pitch(pitch) <= high]  # type: ignore[operator]
 
 
-def note_patterns(piece: Piece, occurrence_lists: Iterable[Sequence[Sequence[Point]]],
-                  pitch: PitchKind, form: OccurrenceForm) -> list[list[list[Note]]]:
+def note_patterns(
+    piece: Piece, occurrence_lists: Iterable[Sequence[Sequence[Point]]], pitch: PitchKind, form: OccurrenceForm
+) -> list[list[list[Note]]]:
     """Patterns of notes from patterns of point occurrences."""
-    return [[occurrence_notes(piece, occ, pitch, form) for occ in occurrences]
-            for occurrences in occurrence_lists]
+    return [[occurrence_notes(piece, occ, pitch, form) for occ in occurrences] for occurrences in occurrence_lists]
 
 
 def mtp_occurrences(vector: tuple[int, int], pattern: Sequence[Point]) -> list[list[Point]]:
@@ -130,8 +139,9 @@ def snap_beats(value: float) -> Fraction:
     return Fraction(value).limit_denominator(10000)
 
 
-def mirex_patterns(patterns: Sequence[Sequence[Sequence[Note]]], timing: Timing,
-                   pitch: PitchKind = "midi") -> list[list[list[tuple[Fraction | int, int]]]]:
+def mirex_patterns(
+    patterns: Sequence[Sequence[Sequence[Note]]], timing: Timing, pitch: PitchKind = "midi"
+) -> list[list[list[tuple[Fraction | int, int]]]]:
     """Patterns of notes as sorted, distinct ``(onset, pitch)`` pairs per occurrence."""
     out = []
     for occurrences in patterns:
@@ -232,16 +242,17 @@ def read_mirex(path: str | os.PathLike[str]) -> list[Pattern]:
             if not (math.isfinite(onset) and math.isfinite(pitch)):
                 raise ValueError
         except ValueError:
-            raise PieceError(path, f"line {number}: expected 'onset, pitch' with two numbers, "
-                                   f"'patternN' or 'occurrenceN', got {line!r}") from None
+            raise PieceError(
+                path,
+                f"line {number}: expected 'onset, pitch' with two numbers, 'patternN' or 'occurrenceN', got {line!r}",
+            ) from None
         if current is None or not current.occurrences:
             raise PieceError(path, f"line {number}: a note before the first 'occurrence' line")
         current.occurrences[-1].notes.append((onset, int(pitch) if pitch.is_integer() else pitch))
         current.occurrences[-1].where.append(f"line {number}")
     check(current)
     if not patterns:
-        raise PieceError(path, "no patterns: expected lines 'pattern1', 'occurrence1', "
-                               "then 'onset, pitch' per note")
+        raise PieceError(path, "no patterns: expected lines 'pattern1', 'occurrence1', then 'onset, pitch' per note")
     return patterns
 
 
@@ -253,4 +264,3 @@ def looks_like_json(path: str | os.PathLike[str]) -> bool:
     except IsADirectoryError:
         return False
     return head.startswith(b"{")
-

@@ -50,8 +50,7 @@ from .io import (
     read_csv,
 )
 
-__all__ = ["Note", "Piece", "read_notes", "read_notes_csv", "read_notes_midi",
-           "read_notes_score", "spell_morphetic"]
+__all__ = ["Note", "Piece", "read_notes", "read_notes_csv", "read_notes_midi", "read_notes_score", "spell_morphetic"]
 
 #: Names of the optional columns of a notes CSV file, in their order.
 CSV_COLUMNS = ("tick", "midi", "morph", "duration", "staff")
@@ -98,8 +97,9 @@ class Piece:
         if index is None:
             if kind == "morphetic" and not self.has_morph:
                 missing = next(n for n in self.notes if n.morph is None)
-                raise PieceError(self.source, f"the note at tick {missing.tick} (MIDI pitch "
-                                              f"{missing.midi}) has no morphetic pitch")
+                raise PieceError(
+                    self.source, f"the note at tick {missing.tick} (MIDI pitch {missing.midi}) has no morphetic pitch"
+                )
             index = {}
             for note in self.notes:
                 index.setdefault((note.tick, note.pitch(kind)), []).append(note)  # type: ignore[arg-type]
@@ -121,7 +121,7 @@ class Piece:
 
     def notes_between(self, first: int, last: int) -> list[Note]:
         """The notes whose onset lies between two ticks, both included, sorted."""
-        return self.notes[bisect.bisect_left(self._ticks, first):bisect.bisect_right(self._ticks, last)]
+        return self.notes[bisect.bisect_left(self._ticks, first) : bisect.bisect_right(self._ticks, last)]
 
     def beats(self, tick: int, offset_beats: Fraction = Fraction(0)) -> Fraction:
         """A tick as an exact onset in beats: ``tick / ticks_per_beat - offset_beats``."""
@@ -131,8 +131,13 @@ class Piece:
 
 
 def _note_key(note: Note) -> tuple[int, int, int, int, int]:
-    return (note.tick, note.midi, -1 if note.morph is None else note.morph,
-            -1 if note.duration is None else note.duration, -1 if note.staff is None else note.staff)
+    return (
+        note.tick,
+        note.midi,
+        -1 if note.morph is None else note.morph,
+        -1 if note.duration is None else note.duration,
+        -1 if note.staff is None else note.staff,
+    )
 
 
 # ---------------------------------------------------------------------------
@@ -179,13 +184,17 @@ def read_notes_csv(path: str | os.PathLike[str]) -> Piece:
         return Piece(os.fspath(path), (Note(t, p) for t, p in read_csv(path)))
     width = len(rows[0][1])
     if not 3 <= width <= 5:
-        raise PieceError(path, f"line {rows[0][0]}: expected 2 columns (tick,pitch) or 3 to 5 "
-                               f"({','.join(CSV_COLUMNS)}), got {width}")
+        raise PieceError(
+            path, f"line {rows[0][0]}: expected 2 columns (tick,pitch) or 3 to 5 ({','.join(CSV_COLUMNS)}), got {width}"
+        )
     notes = []
     for number, fields in rows:
         if len(fields) != width:
-            raise PieceError(path, f"line {number}: expected {width} fields like the first row "
-                                   f"({','.join(CSV_COLUMNS[:width])}), got {len(fields)}")
+            raise PieceError(
+                path,
+                f"line {number}: expected {width} fields like the first row "
+                f"({','.join(CSV_COLUMNS[:width])}), got {len(fields)}",
+            )
         values: list[int | None] = []
         for name, field in zip(CSV_COLUMNS, fields):
             if field == "" and name != "tick" and name != "midi":
@@ -200,8 +209,7 @@ def read_notes_csv(path: str | os.PathLike[str]) -> Piece:
     return _read(path, notes)
 
 
-def spell_morphetic(ticks: Sequence[int], midis: Sequence[int],
-                    durations: Sequence[int] | None = None) -> list[int]:
+def spell_morphetic(ticks: Sequence[int], midis: Sequence[int], durations: Sequence[int] | None = None) -> list[int]:
     """Morphetic pitch (A0 = 0) of unspelled notes, estimated with the PS13
     pitch-spelling algorithm as partitura implements it
     (``partitura.musicanalysis.estimate_spelling``).
@@ -212,6 +220,7 @@ def spell_morphetic(ticks: Sequence[int], midis: Sequence[int],
         return []
     _import_optional("partitura", "spelling MIDI notes into morphetic pitch")
     import numpy as np  # partitura depends on it
+
     notes = np.zeros(len(ticks), dtype=[("onset_div", "i8"), ("duration_div", "i8"), ("pitch", "i8")])
     notes["onset_div"] = ticks
     notes["pitch"] = midis
@@ -222,8 +231,7 @@ def spell_morphetic(ticks: Sequence[int], midis: Sequence[int],
     return [morphetic_pitch(str(s), int(o)) for s, o in zip(spelling["step"], spelling["octave"])]
 
 
-def read_notes_midi(path: str | os.PathLike[str], *, spell: bool = False,
-                    include_drums: bool = False) -> Piece:
+def read_notes_midi(path: str | os.PathLike[str], *, spell: bool = False, include_drums: bool = False) -> Piece:
     """Read the notes of a standard MIDI file (needs ``mido``).
 
     Onsets are read like :func:`~motivra.sia_family.io.read_midi` does; the
@@ -293,8 +301,7 @@ def read_notes_score(path: str | os.PathLike[str]) -> Piece:
         with warnings.catch_warnings():
             warnings.simplefilter("ignore")
             score = partitura.load_score(os.fspath(path))
-            array = score.note_array(include_pitch_spelling=True, include_staff=True,
-                                     include_divs_per_quarter=True)
+            array = score.note_array(include_pitch_spelling=True, include_staff=True, include_divs_per_quarter=True)
     except Exception as e:  # the library raises many kinds for a bad file
         problem = str(e).strip().splitlines()[0] if str(e).strip() else type(e).__name__
         raise PieceError(path, f"cannot read the score: {problem}") from None
@@ -309,13 +316,13 @@ def read_notes_score(path: str | os.PathLike[str]) -> Piece:
         morph = morphetic_pitch(str(row["step"]), int(row["octave"]))
         if morph < 0:
             raise PieceError(path, f"a note lies below A0 (morphetic pitch {morph})")
-        notes.append(Note(int(row["onset_div"]) + shift, int(row["pitch"]), morph,
-                          int(row["duration_div"]), staff))
+        notes.append(Note(int(row["onset_div"]) + shift, int(row["pitch"]), morph, int(row["duration_div"]), staff))
     return _read(path, notes, int(array["divs_pq"][0]))
 
 
-def read_notes(path: str | os.PathLike[str], *, pitch: PitchKind = "midi",
-               include_drums: bool = False, format: str | None = None) -> Piece:
+def read_notes(
+    path: str | os.PathLike[str], *, pitch: PitchKind = "midi", include_drums: bool = False, format: str | None = None
+) -> Piece:
     """Read the notes of any supported file; the format follows the file name
     unless ``format`` is ``"csv"``, ``"midi"`` or ``"score"``.
 
@@ -333,9 +340,12 @@ def read_notes(path: str | os.PathLike[str], *, pitch: PitchKind = "midi",
     if format == "csv":
         piece = read_notes_csv(path)
         if pitch == "morphetic" and piece.notes and not piece.has_morph:
-            raise PieceError(path, "morphetic pitch needs a score file, a MIDI file or a CSV "
-                                   "file with a morph column (tick,midi,morph); this CSV "
-                                   "file has no morphetic pitch for every note")
+            raise PieceError(
+                path,
+                "morphetic pitch needs a score file, a MIDI file or a CSV "
+                "file with a morph column (tick,midi,morph); this CSV "
+                "file has no morphetic pitch for every note",
+            )
     elif format == "midi":
         piece = read_notes_midi(path, spell=pitch == "morphetic", include_drums=include_drums)
     else:

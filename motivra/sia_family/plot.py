@@ -32,9 +32,26 @@ __all__ = ["plot_encoding", "occurrence_base", "tec_label"]
 # Qualitative colours that stay apart on white and in print (Okabe-Ito and
 # Tableau), then a generated wheel when an encoding has more TECs than these.
 _PALETTE = [
-    "#0072B2", "#E69F00", "#009E73", "#CC79A7", "#D55E00", "#56B4E9", "#8C564B",
-    "#9467BD", "#BCBD22", "#E377C2", "#17BECF", "#1F77B4", "#FF7F0E", "#2CA02C",
-    "#D62728", "#7F7F7F", "#AEC7E8", "#FFBB78", "#98DF8A", "#FF9896",
+    "#0072B2",
+    "#E69F00",
+    "#009E73",
+    "#CC79A7",
+    "#D55E00",
+    "#56B4E9",
+    "#8C564B",
+    "#9467BD",
+    "#BCBD22",
+    "#E377C2",
+    "#17BECF",
+    "#1F77B4",
+    "#FF7F0E",
+    "#2CA02C",
+    "#D62728",
+    "#7F7F7F",
+    "#AEC7E8",
+    "#FFBB78",
+    "#98DF8A",
+    "#FF9896",
 ]
 
 
@@ -127,8 +144,11 @@ def plot_encoding(
     ax = fig.add_subplot()
 
     for t, p in piece:
-        ax.add_patch(Rectangle((t, p - height / 2), bar, height, facecolor="#d9d9d9",
-                               edgecolor="#a0a0a0", linewidth=0.5, zorder=1))
+        ax.add_patch(
+            Rectangle(
+                (t, p - height / 2), bar, height, facecolor="#d9d9d9", edgecolor="#a0a0a0", linewidth=0.5, zorder=1
+            )
+        )
 
     handles = []
     for i, tec in enumerate(tecs):
@@ -136,32 +156,43 @@ def plot_encoding(
         group = f"tec-{i + 1}"
         base = occurrence_base(tec)
         translators = sorted(tec.translators)
-        occurrences = [base] + [
-            [((t + dt) % 2**32, (p + dp) % 2**32) for t, p in base] for dt, dp in translators
-        ]
+        occurrences = [base] + [[((t + dt) % 2**32, (p + dp) % 2**32) for t, p in base] for dt, dp in translators]
         for t, p in tec.coverage:
-            patch = Rectangle((t, p - height / 2), bar, height, facecolor=colour,
-                              edgecolor="black", linewidth=0.4, zorder=3)
+            patch = Rectangle(
+                (t, p - height / 2), bar, height, facecolor=colour, edgecolor="black", linewidth=0.4, zorder=3
+            )
             patch.set_gid(f"{group}-point")
             ax.add_patch(patch)
         for k, occ in enumerate(occurrences):
             xs = [t + bar / 2 for t, _ in occ]
             ys = [p for _, p in occ]
             (line,) = ax.plot(
-                xs, ys, color=colour, linewidth=2.2 if k == 0 else 1.2,
-                linestyle="-" if k == 0 else (0, (4, 2)), marker="o",
-                markersize=3.5 if k == 0 else 2.5, alpha=0.95 if k == 0 else 0.55, zorder=4,
+                xs,
+                ys,
+                color=colour,
+                linewidth=2.2 if k == 0 else 1.2,
+                linestyle="-" if k == 0 else (0, (4, 2)),
+                marker="o",
+                markersize=3.5 if k == 0 else 2.5,
+                alpha=0.95 if k == 0 else 0.55,
+                zorder=4,
             )
             line.set_gid(f"{group}-occurrence-{k}")
         if base:
             ax.annotate(
-                str(i + 1), (base[0][0], base[0][1]), xytext=(-4, 4), textcoords="offset points",
-                ha="right", va="bottom", fontsize=8, fontweight="bold", color=colour, zorder=5,
-                bbox=dict(boxstyle="round,pad=0.15", facecolor="white", edgecolor=colour,
-                          linewidth=0.6, alpha=0.85),
+                str(i + 1),
+                (base[0][0], base[0][1]),
+                xytext=(-4, 4),
+                textcoords="offset points",
+                ha="right",
+                va="bottom",
+                fontsize=8,
+                fontweight="bold",
+                color=colour,
+                zorder=5,
+                bbox=dict(boxstyle="round,pad=0.15", facecolor="white", edgecolor=colour, linewidth=0.6, alpha=0.85),
             )
-        handle = Line2D([], [], color=colour, linewidth=6,
-                        label=tec_label(i + 1, tec, max_legend_translators))
+        handle = Line2D([], [], color=colour, linewidth=6, label=tec_label(i + 1, tec, max_legend_translators))
         handles.append(handle)
 
     if piece:
@@ -178,14 +209,22 @@ def plot_encoding(
     length = sum(encoding_length(t) for t in tecs)
     factor = n_points / length if length else float("nan")
     heading = title or "Encoding"
-    ax.set_title(f"{heading}\n{n_points} points, {len(tecs)} TEC{'' if len(tecs) == 1 else 's'}; "
-                 "solid line: pattern, dashed: its translated occurrences", fontsize=11)
+    ax.set_title(
+        f"{heading}\n{n_points} points, {len(tecs)} TEC{'' if len(tecs) == 1 else 's'}; "
+        "solid line: pattern, dashed: its translated occurrences",
+        fontsize=11,
+    )
     if handles:
         legend = fig.legend(
-            handles=handles, loc="outside right upper", fontsize=8, frameon=False,
+            handles=handles,
+            loc="outside right upper",
+            fontsize=8,
+            frameon=False,
             title=f"TEC: pattern size x occurrences, compression ratio, translators\n"
-                  f"(encoding length {length}, compression factor {factor:.4g})",
-            title_fontsize=8, alignment="left", handlelength=1.2,
+            f"(encoding length {length}, compression factor {factor:.4g})",
+            title_fontsize=8,
+            alignment="left",
+            handlelength=1.2,
         )
         legend.set_gid("tec-legend")
         for i, drawn in enumerate(legend.legend_handles):

@@ -33,16 +33,19 @@ _STEPS = {"C": 0, "D": 2, "E": 4, "F": 5, "G": 7, "A": 9, "B": 11}
 
 def voice_notes(bars: list[str]) -> list[list[tuple[str, int]]]:
     """Per bar, the (note, duration in piece ticks) tokens of one voice."""
-    return [[(n, example_piece._DURATIONS[d]) for n, d in (tok.split(":") for tok in bar.split())]
-            for bar in bars]
+    return [[(n, example_piece._DURATIONS[d]) for n, d in (tok.split(":") for tok in bar.split())] for bar in bars]
 
 
 def write_midi(path: Path) -> None:
     import mido
 
     midi = mido.MidiFile(type=1, ticks_per_beat=MIDI_TICKS_PER_PIECE_TICK * 16)
-    conductor = mido.MidiTrack([mido.MetaMessage("set_tempo", tempo=600000, time=0),
-                                mido.MetaMessage("time_signature", numerator=4, denominator=4, time=0)])
+    conductor = mido.MidiTrack(
+        [
+            mido.MetaMessage("set_tempo", tempo=600000, time=0),
+            mido.MetaMessage("time_signature", numerator=4, denominator=4, time=0),
+        ]
+    )
     midi.tracks.append(conductor)
     for channel, bars in enumerate(example_piece.VOICES.values()):
         events: list[tuple[int, int, int]] = []  # (tick, order, note): note-offs first
@@ -62,8 +65,9 @@ def write_midi(path: Path) -> None:
         now = 0
         for t, order, note in sorted(events):
             scaled = t * MIDI_TICKS_PER_PIECE_TICK
-            track.append(mido.Message("note_on", channel=channel, note=note,
-                                      velocity=80 if order else 0, time=scaled - now))
+            track.append(
+                mido.Message("note_on", channel=channel, note=note, velocity=80 if order else 0, time=scaled - now)
+            )
             now = scaled
         midi.tracks.append(track)
     drums = mido.MidiTrack()
@@ -89,15 +93,17 @@ def _pitch_xml(note: str) -> str:
 
 def write_musicxml(path: Path) -> None:
     parts = []
-    for number, (name, bars) in enumerate(example_piece.VOICES.items(), start=1):
+    for number, bars in enumerate(example_piece.VOICES.values(), start=1):
         clef = "<sign>G</sign><line>2</line>" if number == 1 else "<sign>F</sign><line>4</line>"
         measures = []
         previous = ""
         for index, bar in enumerate(voice_notes(bars)):
             notes = []
             if index == 0:
-                notes.append(f"<attributes><divisions>{XML_DIVISIONS}</divisions><key><fifths>0</fifths></key>"
-                             f"<time><beats>4</beats><beat-type>4</beat-type></time><clef>{clef}</clef></attributes>")
+                notes.append(
+                    f"<attributes><divisions>{XML_DIVISIONS}</divisions><key><fifths>0</fifths></key>"
+                    f"<time><beats>4</beats><beat-type>4</beat-type></time><clef>{clef}</clef></attributes>"
+                )
             used = 0
             for k, (note, duration) in enumerate(bar):
                 divs = duration // 2
@@ -122,7 +128,8 @@ def write_musicxml(path: Path) -> None:
         parts.append(f'  <part id="P{number}">\n' + "\n".join(measures) + "\n  </part>")
     part_list = "\n".join(
         f'    <score-part id="P{n}"><part-name>{name}</part-name></score-part>'
-        for n, name in enumerate(example_piece.VOICES, start=1))
+        for n, name in enumerate(example_piece.VOICES, start=1)
+    )
     path.write_text(
         '<?xml version="1.0" encoding="UTF-8"?>\n'
         '<!DOCTYPE score-partwise PUBLIC "-//Recordare//DTD MusicXML 4.0 Partwise//EN" '
@@ -130,7 +137,8 @@ def write_musicxml(path: Path) -> None:
         '<score-partwise version="4.0">\n'
         "  <work><work-title>Invention No. 1, BWV 772, bars 1-7 (J. S. Bach)</work-title></work>\n"
         f"  <part-list>\n{part_list}\n  </part-list>\n" + "\n".join(parts) + "\n</score-partwise>\n",
-        encoding="utf-8")
+        encoding="utf-8",
+    )
 
 
 def write_csv(path: Path) -> None:

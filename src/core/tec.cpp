@@ -137,6 +137,17 @@ std::vector<Point> covered_set(const Tec& node, std::vector<std::vector<Point>>&
     return covered;
 }
 
+// The encoding units of `node` from its sub-TECs' (`units_of` reads them from `kids`):
+// a leaf counts its pattern and translators; a non-leaf one unit per sub-TEC plus the
+// sub-TEC's units (its own translators are not counted). Saturates rather than wraps.
+template <class Kids, class UnitsOf>
+std::uint64_t encoding_units(const Tec& node, const Kids& kids, UnitsOf&& units_of) {
+    if (node.is_leaf()) return std::uint64_t{node.pattern.size() + node.translators.size()};
+    std::uint64_t units = 0;
+    for (const auto& kid : kids) units = add_sat(add_sat(units, 1), units_of(kid));
+    return units;
+}
+
 void append_uint(std::string& out, std::uint64_t value) {
     char buf[24];
     auto r = std::to_chars(buf, buf + sizeof buf, value);
@@ -181,13 +192,8 @@ void append_vectors(std::string& out, const TranslatorSet& vectors) {
 std::vector<Point> coverage(const Tec& tec) { return fold_tree<std::vector<Point>>(tec, covered_set); }
 
 std::uint64_t total_encoding_units(const Tec& tec) {
-    // A leaf counts its pattern and translators; a non-leaf one unit per sub-TEC plus
-    // their units (its own translators are not counted). Saturates rather than wraps.
     return fold_tree<std::uint64_t>(tec, [](const Tec& node, std::vector<std::uint64_t>& kids) {
-        if (node.is_leaf()) return std::uint64_t{node.pattern.size() + node.translators.size()};
-        std::uint64_t units = 0;
-        for (std::uint64_t k : kids) units = add_sat(add_sat(units, 1), k);
-        return units;
+        return encoding_units(node, kids, [](std::uint64_t units) { return units; });
     });
 }
 
@@ -198,16 +204,9 @@ double compression_ratio(const Tec& tec) {
 double compactness(const Tec& tec, std::span<const Point> points) {
     const std::vector<Point> covered = coverage(tec);
     if (covered.empty()) return 0.0;
-    std::uint32_t tmin = covered.front().tick, tmax = covered.back().tick;
-    std::uint32_t pmin = covered.front().pitch, pmax = pmin;
-    for (const Point& p : covered) {
-        pmin = std::min(pmin, p.pitch);
-        pmax = std::max(pmax, p.pitch);
-    }
+    const Box box = bounding_box(covered);
     std::size_t inside = 0;
-    for (const Point& p : points) {
-        inside += p.tick >= tmin && p.tick <= tmax && p.pitch >= pmin && p.pitch <= pmax;
-    }
+    for (const Point& p : points) inside += box.contains(p);
     if (inside == 0) return 0.0;
     return static_cast<double>(tec.pattern.size()) / static_cast<double>(inside);
 }
@@ -296,12 +295,9 @@ std::string summary(const Tec& tec, std::uint64_t indent) {
         std::uint64_t units;
     };
     fold_tree<Partial>(tec, [&](const Tec& node, std::vector<Partial>& kids) {
+        const std::uint64_t units = encoding_units(node, kids, [](const Partial& kid) { return kid.units; });
         std::vector<std::vector<Point>> sets;
-        std::uint64_t units = node.is_leaf() ? node.pattern.size() + node.translators.size() : 0;
-        for (auto& k : kids) {
-            units += 1 + k.units;
-            sets.push_back(std::move(k.covered));
-        }
+        for (auto& k : kids) sets.push_back(std::move(k.covered));
         kids.clear();
         Partial p{covered_set(node, sets), units};
         metrics[&node] = Metrics{p.covered.size(), units};
@@ -366,38 +362,9 @@ void pattern_extents(std::span<const Point> pattern, SortKey& key) {
     key.pattern_size = pattern.size();
     if (pattern.empty()) return;
     // Extremes compared as signed 32-bit values, extents taken modulo 2^32.
-    auto s = [](std::uint32_t x) { return static_cast<std::int32_t>(x); };
-    std::uint32_t tmin = pattern[0].tick, tmax = tmin, pmin = pattern[0].pitch, pmax = pmin;
-    for (const Point& p : pattern) {
-        if (s(p.tick) < s(tmin)) tmin = p.tick;
-        if (s(p.tick) > s(tmax)) tmax = p.tick;
-        if (s(p.pitch) < s(pmin)) pmin = p.pitch;
-        if (s(p.pitch) > s(pmax)) pmax = p.pitch;
-    }
-    key.time_span = tmax - tmin;
-    key.bbox_area = std::uint64_t{pmax - pmin} * std::uint64_t{tmax - tmin};
-}
-
-SortKey tec_sort_key(const Tec& tec, std::span<const Point> points) {
-    SortKey key;
-    if (tec.pattern.empty()) return key;
-    const std::size_t covered = coverage(tec).size();
-    key.coverage_size = covered;
-    key.compression_ratio = static_cast<double>(covered) / static_cast<double>(total_encoding_units(tec));
-    std::uint32_t tmin = tec.pattern.front().tick, tmax = tmin, pmin = tec.pattern.front().pitch, pmax = pmin;
-    for (const Point& p : tec.pattern) {
-        tmin = std::min(tmin, p.tick);
-        tmax = std::max(tmax, p.tick);
-        pmin = std::min(pmin, p.pitch);
-        pmax = std::max(pmax, p.pitch);
-    }
-    std::size_t inside = 0;
-    for (auto it = std::lower_bound(points.begin(), points.end(), Point{tmin, 0}); it != points.end() && it->tick <= tmax; ++it) {
-        inside += it->pitch >= pmin && it->pitch <= pmax;
-    }
-    key.compactness = inside ? static_cast<double>(tec.pattern.size()) / static_cast<double>(inside) : 0.0;
-    pattern_extents(tec.pattern, key);
-    return key;
+    const Box box = bounding_box(pattern, true);
+    key.time_span = box.tmax - box.tmin;
+    key.bbox_area = std::uint64_t{box.pmax - box.pmin} * std::uint64_t{box.tmax - box.tmin};
 }
 
 }  // namespace motivra::sia

@@ -43,20 +43,15 @@ std::vector<Vector> sweep(std::span<const Point> d, std::span<const Point> patte
         const std::int64_t off_tick = std::int64_t{d[i].tick} - p0.tick;
         const std::int64_t off_pitch = std::int64_t{d[i].pitch} - p0.pitch;
         cursor[0] = std::max(cursor[0], i);
-        bool all = true;
-        for (std::size_t k = 1; k < m && all; ++k) {
+        const bool all = carries(pattern, c, [&](std::size_t k, Point target) {
             const std::int64_t t = pattern[k].tick + off_tick;
             const std::int64_t p = pattern[k].pitch + off_pitch;
-            if (t < 0 || t > UINT32_MAX || p < 0 || p > UINT32_MAX) {
-                all = bisect_contains(d, pattern[k] + c);
-                continue;
-            }
-            const Point target{static_cast<std::uint32_t>(t), static_cast<std::uint32_t>(p)};
+            if (t < 0 || t > UINT32_MAX || p < 0 || p > UINT32_MAX) return bisect_contains(d, target);
             std::size_t j = std::max(cursor[k - 1], cursor[k]);
             while (j < n && d[j] < target) ++j;
             cursor[k] = j;
-            all = j < n && d[j] == target;
-        }
+            return j < n && d[j] == target;
+        });
         if (all) found.push_back(c);
     }
     normalize_translators(found);
@@ -69,13 +64,12 @@ std::vector<Tec> build_tecs_from_mtps(std::span<const Point> dataset, bool restr
     if (std::is_sorted(dataset.begin(), dataset.end())) return sia::build_tecs_from_mtps(dataset, restrict_dpitch_zero);
 
     const MtpTable table = sia_table(dataset, restrict_dpitch_zero);
-    ensure_fits(add_sat(mul_sat(table.origins.size(), sizeof(Point)), mul_sat(table.size(), sizeof(Tec) + 64)));
+    ensure_records_fit(table);
     std::vector<Tec> records;
     std::vector<std::size_t> cursor;
     std::vector<Point> pattern;
     for (std::size_t k = 0; k < table.size(); ++k) {
-        pattern.clear();
-        for (std::uint32_t i : table.mtp(k)) pattern.push_back(table.points[i]);
+        points_at(table.points, table.mtp(k), pattern);
         std::vector<Vector> translators = sweep(dataset, pattern, restrict_dpitch_zero, cursor);
         if (translators.empty()) continue;
         records.emplace_back(pattern, std::move(translators));

@@ -10,7 +10,8 @@
 namespace motivra::sia {
 
 std::vector<Tec> recursive_cosiatec_compress(std::span<const Point> dataset, bool restrict_dpitch_zero,
-                                             std::size_t min_pattern_size, [[maybe_unused]] bool sweepline_optimization) {
+                                             std::size_t min_pattern_size,
+                                             [[maybe_unused]] bool sweepline_optimization) {
     CompressOptions options;
     options.restrict_dpitch_zero = restrict_dpitch_zero;
     return recursive_cosiatec_compress(dataset, options, min_pattern_size);

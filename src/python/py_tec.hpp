@@ -11,8 +11,7 @@
 namespace motivra::sia::py {
 
 struct TecObject {
-    PyObject_HEAD
-    TecPtr tec;  // never null; the record is never changed once here
+    PyObject_HEAD TecPtr tec;  // never null; the record is never changed once here
 };
 
 inline Ref new_instance(PyTypeObject* type, TecPtr tec) {

@@ -1,4 +1,10 @@
 // Documentation texts of the module, exactly as Python shows them.
+//
+// These texts are part of the interface and stay exactly as they are, also where they
+// say something else than the computation: compactness counts the points in the box of
+// the covered set (not of the pattern), a non-leaf TEC counts one unit per sub-TEC and
+// none for its own translators, and the sweepline builder always ends on unsorted input
+// (reporting only translators that hold). Do not "fix" them.
 #pragma once
 
 namespace motivra::sia::py::doc {
@@ -15,13 +21,11 @@ inline constexpr const char* type =
     "Translators are `(i32, i32)` vectors, possibly negative in either dimension.\n"
     "Sub‑TECs are used by recursive compression algorithms (RECURSIA) to encode\n"
     "nested patterns.";
-inline constexpr const char* pattern =
-    "Sorted list of points `(tick, pitch)` forming the pattern.";
+inline constexpr const char* pattern = "Sorted list of points `(tick, pitch)` forming the pattern.";
 inline constexpr const char* translators =
     "Set of non‑zero translation vectors `(Δtick, Δpitch)` that map `pattern`\n"
     "onto other patterns in the dataset.";
-inline constexpr const char* sub_tecs =
-    "Optional sub‑TECs obtained after recursive compression of the pattern.";
+inline constexpr const char* sub_tecs = "Optional sub‑TECs obtained after recursive compression of the pattern.";
 inline constexpr const char* coverage =
     "Covered set = pattern ∪ (pattern + v) for every translator v.\n"
     "\n"
@@ -71,7 +75,8 @@ inline constexpr const char* cosiatec_compress =
     "\n"
     "Python wrapper for `cosiatec_compress` (COSIATEC algorithm).";
 inline constexpr const char* recursive_cosiatec_compress =
-    "recursive_cosiatec_compress(dataset, restrict_dpitch_zero=False, min_pattern_size=2, sweepline_optimization=True)\n"
+    "recursive_cosiatec_compress(dataset, restrict_dpitch_zero=False, min_pattern_size=2, "
+    "sweepline_optimization=True)\n"
     "--\n"
     "\n"
     "Python wrapper for `recursive_cosiatec_compress` (RECURSIA on COSIATEC).";

@@ -28,11 +28,11 @@ int exec_module(PyObject* module) noexcept {
     PyObject* done = guard([&]() -> PyObject* {
         if (!PyModule_Check(module)) raise_cast_error(module, "module");
         if (!g_panic) {
-            g_panic = PyErr_NewExceptionWithDoc(
-                "motivra.sia_family._core.PanicException",
-                "An internal failure of the extension (a broken invariant). It derives from\n"
-                "BaseException so that `except Exception` does not swallow it.",
-                PyExc_BaseException, nullptr);
+            g_panic =
+                PyErr_NewExceptionWithDoc("motivra.sia_family._core.PanicException",
+                                          "An internal failure of the extension (a broken invariant). It derives from\n"
+                                          "BaseException so that `except Exception` does not swallow it.",
+                                          PyExc_BaseException, nullptr);
             if (!g_panic) throw ErrorSet{};
         }
         Ref name = check(PyModule_GetNameObject(module));
@@ -56,15 +56,7 @@ PyModuleDef_Slot slots[] = {
 };
 
 PyModuleDef definition = {
-    PyModuleDef_HEAD_INIT,
-    "_core",
-    "",
-    0,
-    nullptr,
-    slots,
-    nullptr,
-    nullptr,
-    nullptr,
+    PyModuleDef_HEAD_INIT, "_core", "", 0, nullptr, slots, nullptr, nullptr, nullptr,
 };
 
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <span>
-#include <utility>
 #include <vector>
 
 #include "monitor.hpp"
@@ -16,28 +15,28 @@ namespace motivra::sia {
 // The MTP map in flat form. Only the distinct Points matter, so they are stored once,
 // sorted, and every MTP is a run of ascending positions into them.
 struct MtpTable {
-    std::vector<Point> points;            // the distinct Points, ascending
-    std::vector<Vector> vectors;          // the kept Vectors: those above zero, then the rest, each ascending
-    std::vector<std::size_t> offsets;     // vectors.size() + 1 bounds into `origins`
-    std::vector<std::uint32_t> origins;   // positions into `points`, ascending per Vector
-    std::vector<std::uint32_t> targets;   // position of origin + Vector, beside each origin (on request)
-    VectorTable lookup;                   // Vector -> its position in `vectors`, or npos32
+    std::vector<Point> points;           // the distinct Points, ascending
+    std::vector<Vector> vectors;         // the kept Vectors: those above zero, then the rest, each ascending
+    std::vector<std::size_t> offsets;    // vectors.size() + 1 bounds into `origins`
+    std::vector<std::uint32_t> origins;  // positions into `points`, ascending per Vector
+    std::vector<std::uint32_t> targets;  // position of origin + Vector, beside each origin (on request)
+    VectorTable lookup;                  // Vector -> its position in `vectors`, or npos32
     // When no difference can wrap and the differences span a small box, a dense grid
     // over the forward Vectors (dtick >= 0) replaces the hash table: cell -> position
     // of the Vector in `vectors`, or npos32. A backward Vector -v sits at
     // 2 * forward - 1 - (position of v).
     std::vector<std::uint32_t> grid;
-    std::int64_t grid_ticks = 0;          // dtick / grid_step runs over 0 .. grid_ticks - 1
-    std::int64_t grid_step = 1;           // the greatest common divisor of the ticks' offsets
-    std::int64_t grid_pitch = 0;          // dpitch runs over -grid_pitch .. grid_pitch
-    std::size_t forward = 0;              // how many of `vectors` lie above zero
+    std::int64_t grid_ticks = 0;  // dtick / grid_step runs over 0 .. grid_ticks - 1
+    std::int64_t grid_step = 1;   // the greatest common divisor of the ticks' offsets
+    std::int64_t grid_pitch = 0;  // dpitch runs over -grid_pitch .. grid_pitch
+    std::size_t forward = 0;      // how many of `vectors` lie above zero
     // False when every coordinate is below 2^31: then no difference or sum of the
     // table's Points and Vectors wraps, and moving an ascending list keeps it ascending.
     bool may_wrap = true;
     bool restrict_dpitch_zero = false;
     // Positions of the Points that share a pitch, grouped by pitch, each group ascending;
     // filled only when `restrict_dpitch_zero` is set.
-    std::vector<std::uint32_t> row_of;    // position -> its row
+    std::vector<std::uint32_t> row_of;  // position -> its row
     std::vector<std::size_t> row_offsets;
     std::vector<std::uint32_t> row_members;
 
@@ -69,6 +68,21 @@ struct MtpTable {
     }
 };
 
+// The Points at `positions` (into `points`, such as an MTP's origins), in that order;
+// `out` is overwritten.
+inline void points_at(std::span<const Point> points, std::span<const std::uint32_t> positions,
+                      std::vector<Point>& out) {
+    out.clear();
+    out.reserve(positions.size());
+    for (const std::uint32_t i : positions) out.push_back(points[i]);
+}
+[[nodiscard]] inline std::vector<Point> points_at(std::span<const Point> points,
+                                                  std::span<const std::uint32_t> positions) {
+    std::vector<Point> out;
+    points_at(points, positions, out);
+    return out;
+}
+
 // The distinct Points of a Dataset, ascending.
 [[nodiscard]] std::vector<Point> distinct_sorted(std::span<const Point> dataset);
 
@@ -78,9 +92,5 @@ struct MtpTable {
 // `monitor`, when given, is ticked as the pairs are gone through.
 [[nodiscard]] MtpTable sia_table(std::span<const Point> dataset, bool restrict_dpitch_zero, bool with_targets = false,
                                  Monitor* monitor = nullptr);
-
-// The MTP map as (Vector, ascending Points) pairs, in the order of MtpTable::vectors.
-using MtpMap = std::vector<std::pair<Vector, std::vector<Point>>>;
-[[nodiscard]] MtpMap find_mtps(std::span<const Point> dataset, bool restrict_dpitch_zero);
 
 }  // namespace motivra::sia

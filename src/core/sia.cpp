@@ -3,12 +3,12 @@
 // (count, then place) build the flat MTP table in O(n^2) time.
 #include "sia.hpp"
 
+#include <sys/resource.h>
+#include <unistd.h>
 #include <algorithm>
 #include <fstream>
 #include <numeric>
 #include <string>
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace motivra::sia {
 
@@ -43,7 +43,7 @@ void ensure_fits(std::size_t bytes) {
     const std::size_t available = available_memory();
     if (available != 0 && bytes > available) throw std::bad_alloc();
     // A lowered address-space limit (ulimit -v) binds before physical memory does.
-    struct rlimit limit {};
+    struct rlimit limit{};
     if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
         std::size_t mapped_pages = 0;
         std::ifstream statm("/proc/self/statm");
@@ -90,9 +90,8 @@ void build_rows(MtpTable& t) {
     const std::size_t n = t.points.size();
     std::vector<std::uint32_t> order(n);
     for (std::uint32_t i = 0; i < n; ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return t.points[a].pitch < t.points[b].pitch;
-    });
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return t.points[a].pitch < t.points[b].pitch; });
     t.row_of.assign(n, 0);
     t.row_members = std::move(order);
     t.row_offsets.clear();
@@ -169,7 +168,6 @@ void build_hashed(MtpTable& t, std::size_t pairs, bool with_targets, Monitor* mo
     }
 }
 
-
 // The fast path: with every coordinate below 2^31 no difference wraps, so the forward
 // pairs (i < j) give exactly the Vectors above zero, each backward Vector is the
 // negation of a forward one with the same number of origins, and the forward Vectors
@@ -178,12 +176,7 @@ void build_hashed(MtpTable& t, std::size_t pairs, bool with_targets, Monitor* mo
 bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets, Monitor* monitor) {
     const std::size_t n = t.points.size();
     if (n < 2) return false;
-    const std::uint32_t tmin = t.points.front().tick, tmax = t.points.back().tick;
-    std::uint32_t pmin = UINT32_MAX, pmax = 0;
-    for (const Point& p : t.points) {
-        pmin = std::min(pmin, p.pitch);
-        pmax = std::max(pmax, p.pitch);
-    }
+    const auto [tmin, tmax, pmin, pmax] = bounding_box(t.points);
     if (tmax >= 0x80000000u || pmax >= 0x80000000u) return false;
     // Notes often fall on a coarser grid than the tick (a piece whose shortest value
     // is a sixteenth, say): every difference is then a multiple of that step, and
@@ -325,19 +318,6 @@ MtpTable sia_table(std::span<const Point> dataset, bool restrict_dpitch_zero, bo
                              [](const Point& p) { return p.tick >= 0x80000000u || p.pitch >= 0x80000000u; });
     if (!build_dense(t, pairs, with_targets, monitor)) build_hashed(t, pairs, with_targets, monitor);
     return t;
-}
-
-MtpMap find_mtps(std::span<const Point> dataset, bool restrict_dpitch_zero) {
-    const MtpTable t = sia_table(dataset, restrict_dpitch_zero);
-    MtpMap map;
-    map.reserve(t.size());
-    for (std::size_t k = 0; k < t.size(); ++k) {
-        std::vector<Point> list;
-        list.reserve(t.mtp(k).size());
-        for (std::uint32_t i : t.mtp(k)) list.push_back(t.points[i]);
-        map.emplace_back(t.vectors[k], std::move(list));
-    }
-    return map;
 }
 
 }  // namespace motivra::sia

@@ -14,8 +14,6 @@
 #include <new>
 #include <utility>
 
-#include "tec.hpp"
-
 namespace motivra::sia::py {
 
 class Ref {  // owns one strong reference, or none

@@ -4,10 +4,12 @@
 // signed 32-bit. Differences and sums are taken modulo 2^32 and never report overflow.
 #pragma once
 
+#include <algorithm>
 #include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <span>
 
 namespace motivra::sia {
 
@@ -58,6 +60,30 @@ static_assert(sizeof(Vector) == 8, "a Vector must pack into 8 bytes: the hot tab
 [[nodiscard]] constexpr Vector operator-(const Vector& a, const Vector& b) noexcept {
     return {wrap_diff(static_cast<std::uint32_t>(a.dtick), static_cast<std::uint32_t>(b.dtick)),
             wrap_diff(static_cast<std::uint32_t>(a.dpitch), static_cast<std::uint32_t>(b.dpitch))};
+}
+
+// The smallest box that holds a set of Points: ticks tmin..tmax, pitches pmin..pmax.
+struct Box {
+    std::uint32_t tmin = 0, tmax = 0, pmin = 0, pmax = 0;
+
+    [[nodiscard]] constexpr bool contains(const Point& p) const noexcept {
+        return p.tick >= tmin && p.tick <= tmax && p.pitch >= pmin && p.pitch <= pmax;
+    }
+};
+
+// The box of a non-empty set of Points, its extremes compared as unsigned values or, with
+// `signed_order`, as signed 32-bit values (as the ranking key's extents are).
+[[nodiscard]] constexpr Box bounding_box(std::span<const Point> points, bool signed_order = false) noexcept {
+    // Flipping the top bit turns the signed order into the unsigned one.
+    const std::uint32_t flip = signed_order ? 0x80000000u : 0u;
+    Box box{points[0].tick ^ flip, points[0].tick ^ flip, points[0].pitch ^ flip, points[0].pitch ^ flip};
+    for (const Point& p : points) {
+        box.tmin = std::min(box.tmin, p.tick ^ flip);
+        box.tmax = std::max(box.tmax, p.tick ^ flip);
+        box.pmin = std::min(box.pmin, p.pitch ^ flip);
+        box.pmax = std::max(box.pmax, p.pitch ^ flip);
+    }
+    return {box.tmin ^ flip, box.tmax ^ flip, box.pmin ^ flip, box.pmax ^ flip};
 }
 
 // 64-bit keys whose unsigned order is the order of the value they encode.

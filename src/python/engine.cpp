@@ -123,8 +123,8 @@ int exec_module(PyObject* module) noexcept {
             Ref core = check(PyImport_ImportModule("motivra.sia_family._core"));
             Ref type = check(PyObject_GetAttrString(core.get(), "TranslationalEquivalence"));
             Ref panic = check(PyObject_GetAttrString(core.get(), "PanicException"));
-            if (!PyType_Check(type.get()) ||
-                reinterpret_cast<PyTypeObject*>(type.get())->tp_basicsize != static_cast<Py_ssize_t>(sizeof(TecObject))) {
+            if (!PyType_Check(type.get()) || reinterpret_cast<PyTypeObject*>(type.get())->tp_basicsize !=
+                                                 static_cast<Py_ssize_t>(sizeof(TecObject))) {
                 raise(PyExc_ImportError, "motivra.sia_family._core and _engine come from different builds");
             }
             g_panic = panic.release();
@@ -143,7 +143,14 @@ PyModuleDef_Slot slots[] = {
 };
 
 PyModuleDef definition = {
-    PyModuleDef_HEAD_INIT, "_engine", "The compression engine's native part.", 0, nullptr, slots, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT,
+    "_engine",
+    "The compression engine's native part.",
+    0,
+    nullptr,
+    slots,
+    nullptr,
+    nullptr,
     nullptr,
 };
 

@@ -17,8 +17,8 @@ namespace {
         PyErr_Format(PyExc_TypeError, "%s takes from %zu to %zu positional arguments but %zd %s given", sig.name,
                      sig.required, max, given, verb);
     } else {
-        PyErr_Format(PyExc_TypeError, "%s takes %zu positional argument%s but %zd %s given", sig.name, max,
-                     max == 1 ? "" : "s", given, verb);
+        // Always "arguments", one included (a Python def would say "1 positional argument").
+        PyErr_Format(PyExc_TypeError, "%s takes %zu positional arguments but %zd %s given", sig.name, max, given, verb);
     }
     throw ErrorSet{};
 }

@@ -49,7 +49,6 @@ public:
             s = (s + 1) & m_mask;
         }
     }
-    [[nodiscard]] bool contains(Point p) const noexcept { return find(p) != npos32; }
 
 private:
     struct Slot {
@@ -131,21 +130,17 @@ class PointSet {
 public:
     explicit PointSet(std::span<const Point> sorted_distinct) {
         if (sorted_distinct.empty()) return;
-        m_t0 = sorted_distinct.front().tick;
-        const std::uint32_t t1 = sorted_distinct.back().tick;
-        std::uint32_t p0 = UINT32_MAX, p1 = 0;
-        for (const Point& p : sorted_distinct) {
-            p0 = std::min(p0, p.pitch);
-            p1 = std::max(p1, p.pitch);
-        }
-        m_p0 = p0;
-        m_ticks = std::uint64_t{t1} - m_t0 + 1;
-        m_pitches = std::uint64_t{p1} - p0 + 1;
+        const Box box = bounding_box(sorted_distinct);
+        m_t0 = box.tmin;
+        m_p0 = box.pmin;
+        m_ticks = std::uint64_t{box.tmax} - box.tmin + 1;
+        m_pitches = std::uint64_t{box.pmax} - box.pmin + 1;
         const std::uint64_t cells = m_ticks * m_pitches;  // < 2^64: both spans are at most 2^32
         // Music spreads few notes over many ticks, so the grid is mostly empty; at up to
         // 2 MiB, or 128 bytes a Point beyond that, it still costs far less than the MTP
         // table beside it, and a bit test beats a hash probe several times over.
-        const std::uint64_t budget = std::max<std::uint64_t>(std::uint64_t{1} << 24, 1024 * std::uint64_t{sorted_distinct.size()});
+        const std::uint64_t budget =
+            std::max<std::uint64_t>(std::uint64_t{1} << 24, 1024 * std::uint64_t{sorted_distinct.size()});
         if (m_ticks <= budget && m_pitches <= budget && cells <= budget) {
             m_bits.assign(static_cast<std::size_t>((cells + 63) / 64), 0);
             for (const Point& p : sorted_distinct) set_bit(p, true);

@@ -45,7 +45,8 @@ public:
         for (auto r = static_cast<std::size_t>(lo); r < m_pitches.size() && m_pitches[r] <= pmax; ++r) {
             const auto first = m_ticks.begin() + static_cast<std::ptrdiff_t>(m_offsets[r]);
             const auto last = m_ticks.begin() + static_cast<std::ptrdiff_t>(m_offsets[r + 1]);
-            total += static_cast<std::size_t>(std::upper_bound(first, last, tmax) - std::lower_bound(first, last, tmin));
+            total +=
+                static_cast<std::size_t>(std::upper_bound(first, last, tmax) - std::lower_bound(first, last, tmin));
         }
         return total;
     }
@@ -379,9 +380,7 @@ private:
 
     // The bound below which a candidate cannot reach the best ratio. The small margin
     // keeps rounding in the bounds from ever dropping a candidate that ties.
-    [[nodiscard]] double floor() const noexcept {
-        return m_best ? m_best->key.compression_ratio * (1.0 - 1e-9) : 0.0;
-    }
+    [[nodiscard]] double floor() const noexcept { return m_best ? m_best->key.compression_ratio * (1.0 - 1e-9) : 0.0; }
 
     void cover(std::span<const std::uint32_t> pattern, std::span<const Vector> translators) {
         auto kill = [&](std::uint32_t i) {

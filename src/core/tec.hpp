@@ -39,7 +39,6 @@ public:
     }
 
     [[nodiscard]] std::size_t size() const noexcept { return m_base ? m_base->size() : 0; }
-    [[nodiscard]] bool empty() const noexcept { return size() == 0; }
     // The Vectors, ascending.
     [[nodiscard]] std::vector<Vector> to_vector() const {
         if (!m_base) return {};
@@ -71,9 +70,9 @@ struct Tec;
 using TecPtr = std::shared_ptr<const Tec>;
 
 struct Tec {
-    std::vector<Point> pattern;        // ascending after make_tec; duplicates kept
-    TranslatorSet translators;         // ascending and distinct: a set with a fixed order
-    std::vector<TecPtr> sub_tecs;      // empty for a leaf
+    std::vector<Point> pattern;    // ascending after make_tec; duplicates kept
+    TranslatorSet translators;     // ascending and distinct: a set with a fixed order
+    std::vector<TecPtr> sub_tecs;  // empty for a leaf
 
     Tec() = default;
     Tec(std::vector<Point> p, TranslatorSet t, std::vector<TecPtr> s = {})
@@ -132,8 +131,6 @@ struct SortKey {
 };
 // Negative when a ranks before b, zero when equal, positive when after.
 [[nodiscard]] int compare(const SortKey& a, const SortKey& b) noexcept;
-// The key of a TEC with a non-empty pattern against a sorted, distinct point set.
-[[nodiscard]] SortKey tec_sort_key(const Tec& tec, std::span<const Point> points);
 // The parts of a key that depend on the pattern alone.
 void pattern_extents(std::span<const Point> pattern, SortKey& key);
 

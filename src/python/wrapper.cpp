@@ -133,8 +133,8 @@ PyGetSetDef tec_getset[] = {
 PyMethodDef tec_methods[] = {
     {"compactness", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(tec_compactness)),
      METH_FASTCALL | METH_KEYWORDS, doc::compactness},
-    {"summary", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(tec_summary)),
-     METH_FASTCALL | METH_KEYWORDS, doc::summary},
+    {"summary", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(tec_summary)), METH_FASTCALL | METH_KEYWORDS,
+     doc::summary},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -151,11 +151,8 @@ PyType_Slot tec_slots[] = {
 // Not a base type, not collected (instances hold no Python references), no __dict__,
 // no weak references.
 PyType_Spec tec_spec = {
-    "motivra.sia_family._core.TranslationalEquivalence",
-    sizeof(TecObject),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-    tec_slots,
+    "motivra.sia_family._core.TranslationalEquivalence", sizeof(TecObject), 0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,       tec_slots,
 };
 
 // ---- the module functions -------------------------------------------------------
@@ -275,9 +272,8 @@ PyObject* py_recursive(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
         const bool restrict_dpitch_zero = bool_arg(a, 1, "restrict_dpitch_zero", false);
         const std::uint64_t min_pattern_size = a[2] ? convert_arg("min_pattern_size", [&] { return to_u64(a[2]); }) : 2;
         const bool sweepline_optimization = bool_arg(a, 3, "sweepline_optimization", true);
-        std::vector<Tec> records = recursive_cosiatec_compress(dataset, restrict_dpitch_zero,
-                                                               static_cast<std::size_t>(min_pattern_size),
-                                                               sweepline_optimization);
+        std::vector<Tec> records = recursive_cosiatec_compress(
+            dataset, restrict_dpitch_zero, static_cast<std::size_t>(min_pattern_size), sweepline_optimization);
         std::vector<Point>().swap(dataset);
         return tec_list(std::move(records)).release();
     });

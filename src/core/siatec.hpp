@@ -17,6 +17,27 @@ namespace motivra::sia {
 // The same records from an existing MTP table.
 [[nodiscard]] std::vector<Tec> build_tecs(const MtpTable& table);
 
+// Throws std::bad_alloc when the records of `table` cannot fit even before their
+// translators: every MTP's Points and one record per MTP. A builder calls it before
+// the translator work.
+void ensure_records_fit(const MtpTable& table);
+
+// Whether `v` carries the whole pattern onto members, given that pattern[0] + v is one
+// (every caller takes v from such a member). `is_member(k, q)` tells whether
+// q = pattern[k] + v is a member; it is asked for k = 1, 2, ... in turn, and no further
+// after the first miss, so it may advance cursors.
+template <class IsMember>
+[[nodiscard]] bool carries(std::span<const Point> pattern, Vector v, IsMember&& is_member) {
+    for (std::size_t k = 1; k < pattern.size(); ++k) {
+        if (!is_member(k, pattern[k] + v)) return false;
+    }
+    return true;
+}
+// The same against a set of members.
+[[nodiscard]] inline bool carries(std::span<const Point> pattern, Vector v, const PointSet& members) {
+    return carries(pattern, v, [&](std::size_t, Point q) { return members.contains(q); });
+}
+
 // A superset of the translators' images of pattern[0], as positions into table.points:
 // the shortest origin list that every translator must pass through. A translator c
 // carries pattern[0] onto a Point q with q + (pattern[k] - pattern[0]) in the Dataset,
@@ -27,9 +48,8 @@ namespace motivra::sia {
 // a pitch row).
 template <class ListOf>
 [[nodiscard]] std::span<const std::uint32_t> translator_candidates(const MtpTable& table,
-                                                                 std::span<const std::uint32_t> pattern,
-                                                                 ListOf&& list_of,
-                                                                 std::uint32_t* chosen = nullptr) {
+                                                                   std::span<const std::uint32_t> pattern,
+                                                                   ListOf&& list_of, std::uint32_t* chosen = nullptr) {
     // Looking at a handful of differences finds a short list; looking at all of them
     // would cost as much as the test it saves. Differences that span the pattern are
     // rarer than those between neighbours, so the probes start from its far end.
@@ -65,15 +85,12 @@ template <class ListOf>
 // the table is restricted. Most candidates fail on their first test or two, so each
 // moved Point is tested on its own.
 inline void collect_translators(const MtpTable& table, std::span<const std::uint32_t> candidates,
-                                const PointSet& members, std::span<const Point> pattern,
-                                std::vector<Vector>& out) {
+                                const PointSet& members, std::span<const Point> pattern, std::vector<Vector>& out) {
     const Point p0 = pattern[0];
     for (std::uint32_t q : candidates) {
         const Vector c = table.points[q] - p0;
         if (c.is_zero() || (table.restrict_dpitch_zero && c.dpitch != 0)) continue;
-        std::size_t k = 1;
-        while (k < pattern.size() && members.contains(pattern[k] + c)) ++k;
-        if (k == pattern.size()) out.push_back(c);
+        if (carries(pattern, c, members)) out.push_back(c);
     }
 }
 

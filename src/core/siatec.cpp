@@ -34,11 +34,13 @@ bool same_shape(const MtpTable& table, std::span<const std::uint32_t> a, std::sp
 
 }  // namespace
 
+void ensure_records_fit(const MtpTable& table) {
+    ensure_fits(add_sat(mul_sat(table.origins.size(), sizeof(Point)), mul_sat(table.size(), sizeof(Tec) + 64)));
+}
+
 std::vector<Tec> build_tecs(const MtpTable& table) {
     const std::size_t count = table.size();
-    // The records hold every MTP's Points: refuse before the translator work if even
-    // those cannot fit.
-    ensure_fits(add_sat(mul_sat(table.origins.size(), sizeof(Point)), mul_sat(count, sizeof(Tec) + 64)));
+    ensure_records_fit(table);
     // Group the MTPs by shape; each shape's first member is computed, the rest derived.
     // Without wrap-around the backward half mirrors the forward half (the MTP of -v is
     // the MTP of v moved by v), so only the forward half needs grouping.
@@ -73,8 +75,7 @@ std::vector<Tec> build_tecs(const MtpTable& table) {
     for (std::size_t k = 0; k < count; ++k) {
         if (source[k] != k) continue;
         const auto pattern = table.mtp(k);
-        points.clear();
-        for (std::uint32_t i : pattern) points.push_back(table.points[i]);
+        points_at(table.points, pattern, points);
         const auto candidates = translator_candidates(table, pattern, [&](std::uint32_t at) { return table.mtp(at); });
         scratch.clear();
         collect_translators(table, candidates, members, points, scratch);
@@ -94,11 +95,7 @@ std::vector<Tec> build_tecs(const MtpTable& table) {
     std::vector<Tec> records;
     records.reserve(count);
     for (std::size_t k = 0; k < count; ++k) {
-        const auto pattern = table.mtp(k);
-        std::vector<Point> points;
-        points.reserve(pattern.size());
-        for (std::uint32_t i : pattern) points.push_back(table.points[i]);
-        records.emplace_back(std::move(points), std::move(translators[k]));
+        records.emplace_back(points_at(table.points, table.mtp(k)), std::move(translators[k]));
     }
     return records;
 }

@@ -47,11 +47,11 @@ auto convert_arg(const char* param, F&& convert) -> decltype(convert()) {
     }
 }
 
-std::vector<Point> to_points(PyObject* obj);          // any sequence but str, of (u32, u32) tuples
-std::vector<Point> to_point_set(PyObject* obj);       // a set or frozenset of (u32, u32) tuples; distinct
-std::vector<Vector> to_vector_set(PyObject* obj);     // a set or frozenset of (i32, i32) tuples
-bool to_bool(PyObject* obj);                          // bool, or numpy's bool scalar
-std::uint64_t to_u64(PyObject* obj);                  // int or __index__, 0 .. 2^64 - 1
+std::vector<Point> to_points(PyObject* obj);       // any sequence but str, of (u32, u32) tuples
+std::vector<Point> to_point_set(PyObject* obj);    // a set or frozenset of (u32, u32) tuples; distinct
+std::vector<Vector> to_vector_set(PyObject* obj);  // a set or frozenset of (i32, i32) tuples
+bool to_bool(PyObject* obj);                       // bool, or numpy's bool scalar
+std::uint64_t to_u64(PyObject* obj);               // int or __index__, 0 .. 2^64 - 1
 // The sequence checks shared by every Point sequence: refuses a str and anything that
 // is not a sequence, and returns an iterator with the reported length (0 if unknown).
 Ref sequence_iter(PyObject* obj, std::size_t& length_hint);
