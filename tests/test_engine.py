@@ -155,19 +155,16 @@ except KeyboardInterrupt:
     "how, status, said", [("engine", 3, ("interrupted", "")), ("cli", 130, ("", "motivra-sia: interrupted"))]
 )
 def test_sigint_interrupts_a_long_run(tmp_path, how, status, said):
-    proc = subprocess.Popen(
-        [sys.executable, "-c", LONG_RUN, how, str(tmp_path / "piece.csv")],
-        stdout=subprocess.PIPE,
-        stderr=subprocess.PIPE,
-        text=True,
-    )
-    try:
-        assert proc.stdout.readline().strip() == "ready"
-        threading.Event().wait(1.0)
-        proc.send_signal(signal.SIGINT)
-        out, err = proc.communicate(timeout=60)
-    finally:
-        proc.kill()
+    # -P: the child must import the installed package, not the source tree beside it.
+    command = [sys.executable, "-P", "-c", LONG_RUN, how, str(tmp_path / "piece.csv")]
+    with subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True) as proc:
+        try:
+            assert proc.stdout.readline().strip() == "ready", proc.stderr.read()
+            threading.Event().wait(1.0)
+            proc.send_signal(signal.SIGINT)
+            out, err = proc.communicate(timeout=60)
+        finally:
+            proc.kill()
     assert (out.strip(), err.strip()) == said and proc.returncode == status
 
 
