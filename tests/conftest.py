@@ -27,8 +27,7 @@ DIAG = [(0, 10), (1, 0), (5, 5), (5, 15), (6, 5)]
 SIX = [(0, 60), (1, 62), (2, 64), (3, 60), (4, 62), (5, 64)]
 
 # Coordinates where 32-bit wrap-around matters, mixed with small ones.
-small = st.integers(0, 6)
-coords = st.one_of(small, small, st.integers(HALF - 3, HALF + 3), st.integers(TOP - 3, TOP))
+coords = st.one_of(st.integers(0, 6), st.integers(0, 6), st.integers(HALF - 3, HALF + 3), st.integers(TOP - 3, TOP))
 
 
 @st.composite
