@@ -18,11 +18,6 @@ from conftest import datasets, records
 JKU = Path(__file__).resolve().parents[2] / "shared" / "data" / "jkupdd"
 
 
-def random_points(n, seed=1):
-    rng = random.Random(seed)
-    return [(rng.randrange(4 * n), rng.randrange(48)) for _ in range(n)]
-
-
 @settings(max_examples=150)
 @given(datasets(max_size=12), st.booleans(), st.booleans())
 def test_defaults_give_the_reference_records(dataset, flag, recursive):
@@ -105,7 +100,8 @@ def test_bad_options(options, error, text):
 
 
 def test_progress_reports_and_an_exception_from_it_stops_the_run():
-    points = random_points(1500)
+    rng = random.Random(1)
+    points = [(rng.randrange(6000), rng.randrange(48)) for _ in range(1500)]
     seen = []
 
     def progress(covered, total, tecs):
