@@ -8,6 +8,7 @@
 #include <compare>
 #include <cstddef>
 #include <cstdint>
+#include <numeric>
 #include <new>
 #include <span>
 
@@ -84,6 +85,39 @@ struct Box {
         box.pmax = std::max(box.pmax, p.pitch ^ flip);
     }
     return {box.tmin ^ flip, box.tmax ^ flip, box.pmin ^ flip, box.pmax ^ flip};
+}
+
+// Division of 32-bit values by a fixed divisor without a divide instruction (Lemire,
+// Kaser and Kurz, "Faster remainder by direct computation", 2019): with
+// c = ceil(2^64 / d), n / d is the high half of c * n and d divides n exactly when the
+// low half is below c. Exact for every 32-bit n and every divisor from 2 up; a
+// divisor of 1 passes every value through unchanged.
+class Divisor {
+public:
+    constexpr Divisor() = default;
+    explicit constexpr Divisor(std::uint32_t d) noexcept
+        : m_one(d <= 1), m_c(d <= 1 ? 0 : ~std::uint64_t{0} / d + 1) {}
+
+    [[nodiscard]] constexpr bool divides(std::uint32_t n) const noexcept { return m_one || n * m_c < m_c; }
+    [[nodiscard]] constexpr std::uint32_t quotient(std::uint32_t n) const noexcept {
+        if (m_one) return n;
+        __extension__ using u128 = unsigned __int128;
+        return static_cast<std::uint32_t>((static_cast<u128>(m_c) * n) >> 64);
+    }
+
+private:
+    bool m_one = true;
+    std::uint64_t m_c = 0;
+};
+
+// The greatest common divisor of the Points' tick offsets from `t0`, or 1 when they
+// share none (a single tick). Notes often fall on a coarser grid than the tick (a
+// piece whose shortest value is a sixteenth, say), and dividing by it shrinks any grid
+// over the ticks as much.
+[[nodiscard]] inline std::uint32_t tick_step(std::span<const Point> points, std::uint32_t t0) noexcept {
+    std::uint32_t step = 0;
+    for (const Point& p : points) step = std::gcd(step, p.tick - t0);
+    return step == 0 ? 1 : step;
 }
 
 // 64-bit keys whose unsigned order is the order of the value they encode.

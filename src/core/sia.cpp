@@ -178,12 +178,8 @@ bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets, Monitor* mon
     if (n < 2) return false;
     const auto [tmin, tmax, pmin, pmax] = bounding_box(t.points);
     if (tmax >= 0x80000000u || pmax >= 0x80000000u) return false;
-    // Notes often fall on a coarser grid than the tick (a piece whose shortest value
-    // is a sixteenth, say): every difference is then a multiple of that step, and
-    // dividing by it shrinks the grid as much.
-    std::uint32_t step = 0;
-    for (const Point& p : t.points) step = std::gcd(step, p.tick - tmin);
-    if (step == 0) step = 1;
+    // Every difference is a multiple of the ticks' common step.
+    const std::uint32_t step = tick_step(t.points, tmin);
     const std::int64_t ticks = (std::int64_t{tmax} - tmin) / step + 1;
     const std::int64_t half = t.restrict_dpitch_zero ? 0 : std::int64_t{pmax} - pmin;
     const std::int64_t width = 2 * half + 1;
@@ -195,7 +191,7 @@ bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets, Monitor* mon
     ensure_fits(mul_sat(cells, sizeof(std::uint32_t)));
     t.grid.assign(cells, 0);
     t.grid_ticks = ticks;
-    t.grid_step = step;
+    t.grid_divisor = Divisor(step);
     t.grid_pitch = half;
 
     std::vector<std::int64_t> steps(n);  // each tick in steps from the first

@@ -26,8 +26,8 @@ struct MtpTable {
     // of the Vector in `vectors`, or npos32. A backward Vector -v sits at
     // 2 * forward - 1 - (position of v).
     std::vector<std::uint32_t> grid;
-    std::int64_t grid_ticks = 0;  // dtick / grid_step runs over 0 .. grid_ticks - 1
-    std::int64_t grid_step = 1;   // the greatest common divisor of the ticks' offsets
+    std::int64_t grid_ticks = 0;  // dtick / that divisor runs over 0 .. grid_ticks - 1
+    Divisor grid_divisor;         // by the greatest common divisor of the ticks' offsets
     std::int64_t grid_pitch = 0;  // dpitch runs over -grid_pitch .. grid_pitch
     std::size_t forward = 0;      // how many of `vectors` lie above zero
     // False when every coordinate is below 2^31: then no difference or sum of the
@@ -55,12 +55,10 @@ struct MtpTable {
     [[nodiscard]] std::uint32_t find(Vector v) const noexcept {
         if (grid.empty()) return lookup.find(v);
         const bool backward = v.dtick < 0 || (v.dtick == 0 && v.dpitch < 0);
-        std::int64_t dt = backward ? -std::int64_t{v.dtick} : v.dtick;
+        const std::int64_t raw = backward ? -std::int64_t{v.dtick} : v.dtick;  // 0 .. 2^31
         const std::int64_t dp = backward ? -std::int64_t{v.dpitch} : v.dpitch;
-        if (grid_step != 1) {
-            if (dt % grid_step != 0) return npos32;
-            dt /= grid_step;
-        }
+        if (!grid_divisor.divides(static_cast<std::uint32_t>(raw))) return npos32;
+        const std::int64_t dt = grid_divisor.quotient(static_cast<std::uint32_t>(raw));
         if (dt >= grid_ticks || dp < -grid_pitch || dp > grid_pitch) return npos32;
         const std::uint32_t k = grid[static_cast<std::size_t>(dt * (2 * grid_pitch + 1) + dp + grid_pitch)];
         if (k == npos32 || !backward) return k;

@@ -133,16 +133,25 @@ public:
         const Box box = bounding_box(sorted_distinct);
         m_t0 = box.tmin;
         m_p0 = box.pmin;
-        m_ticks = std::uint64_t{box.tmax} - box.tmin + 1;
+        m_tspan = box.tmax - box.tmin;
         m_pitches = std::uint64_t{box.pmax} - box.pmin + 1;
-        const std::uint64_t cells = m_ticks * m_pitches;  // < 2^64: both spans are at most 2^32
-        // Music spreads few notes over many ticks, so the grid is mostly empty; at up to
-        // 2 MiB, or 128 bytes a Point beyond that, it still costs far less than the MTP
-        // table beside it, and a bit test beats a hash probe several times over.
-        const std::uint64_t budget =
-            std::max<std::uint64_t>(std::uint64_t{1} << 24, 1024 * std::uint64_t{sorted_distinct.size()});
-        if (m_ticks <= budget && m_pitches <= budget && cells <= budget) {
-            m_bits.assign(static_cast<std::size_t>((cells + 63) / 64), 0);
+        // Music spreads few notes over many ticks, so the grid is mostly empty. Up to
+        // two bits an ordered pair of Points it costs a thirty-second of the MTP table
+        // beside it, and a bit test beats a hash probe several times over. When the
+        // ticks share a step, the rows are steps rather than ticks.
+        const std::uint64_t n = sorted_distinct.size();
+        const std::uint64_t budget = std::max<std::uint64_t>(std::uint64_t{1} << 24, 2 * n * n);
+        auto fits = [&](std::uint64_t rows) { return rows <= budget && m_pitches <= budget && rows * m_pitches <= budget; };
+        m_rows = std::uint64_t{m_tspan} + 1;
+        if (!fits(m_rows)) {
+            const std::uint32_t step = tick_step(sorted_distinct, m_t0);
+            m_step = Divisor(step);
+            m_rows = m_tspan / step + 1;
+        }
+        if (fits(m_rows)) {
+            const auto words = static_cast<std::size_t>((m_rows * m_pitches + 63) / 64);
+            ensure_fits(mul_sat(words, sizeof(std::uint64_t)));
+            m_bits.assign(words, 0);
             for (const Point& p : sorted_distinct) set_bit(p, true);
         } else {
             m_index.assign(sorted_distinct);
@@ -152,9 +161,9 @@ public:
 
     [[nodiscard]] bool contains(Point p) const noexcept {
         if (!m_bits.empty()) {
-            const std::uint64_t dt = p.tick - m_t0, dp = p.pitch - m_p0;  // wrap: far points fall outside
-            if (dt >= m_ticks || dp >= m_pitches) return false;
-            const std::uint64_t bit = dt * m_pitches + dp;
+            const std::uint32_t dt = p.tick - m_t0, dp = p.pitch - m_p0;  // wrap: far points fall outside
+            if (dt > m_tspan || dp >= m_pitches || !m_step.divides(dt)) return false;
+            const std::uint64_t bit = m_step.quotient(dt) * m_pitches + dp;
             return (m_bits[bit >> 6] >> (bit & 63)) & 1;
         }
         const std::uint32_t i = m_index.find(p);
@@ -172,7 +181,7 @@ public:
 
 private:
     void set_bit(Point p, bool on) noexcept {
-        const std::uint64_t bit = std::uint64_t{p.tick - m_t0} * m_pitches + (p.pitch - m_p0);
+        const std::uint64_t bit = std::uint64_t{m_step.quotient(p.tick - m_t0)} * m_pitches + (p.pitch - m_p0);
         const std::uint64_t mask = std::uint64_t{1} << (bit & 63);
         if (on) {
             m_bits[bit >> 6] |= mask;
@@ -183,7 +192,9 @@ private:
 
     std::vector<std::uint64_t> m_bits;
     std::uint32_t m_t0 = 0, m_p0 = 0;
-    std::uint64_t m_ticks = 0, m_pitches = 0;
+    std::uint32_t m_tspan = 0;  // largest tick offset
+    Divisor m_step;             // the ticks' common step, when the rows are steps
+    std::uint64_t m_rows = 0, m_pitches = 0;
     PointIndex m_index;
     std::vector<std::uint8_t> m_alive;
 };
