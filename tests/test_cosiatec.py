@@ -50,3 +50,16 @@ def test_real_pieces(request, piece, n):
         model.check_partition(points, got)
         assert records(cosiatec_compress(points, flag, False)) == records(got)
         assert len(points) / sum(len(t.pattern) + len(t.translators) for t in got) > 1.5
+
+
+@settings(max_examples=60)
+@given(datasets(max_size=14, coord=st.integers(0, 9)), st.sampled_from([3, 1000, 2**20 + 7]), st.booleans())
+def test_spreading_the_ticks_spreads_the_encoding(dataset, step, flag):
+    # Ticks far apart on a common step take the grids' divided rows; the encoding must
+    # be the same one, spread.
+    def spread(p):
+        return (7 + p[0] * step, p[1])
+
+    want = [(tuple(map(spread, pattern)), frozenset((dt * step, dp) for dt, dp in ts))
+            for pattern, ts in records(cosiatec_compress(dataset, flag))]
+    assert records(cosiatec_compress([spread(p) for p in dataset], flag)) == want
