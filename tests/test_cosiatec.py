@@ -60,6 +60,8 @@ def test_spreading_the_ticks_spreads_the_encoding(dataset, step, flag):
     def spread(p):
         return (7 + p[0] * step, p[1])
 
-    want = [(tuple(map(spread, pattern)), frozenset((dt * step, dp) for dt, dp in ts))
-            for pattern, ts in records(cosiatec_compress(dataset, flag))]
+    want = [
+        (tuple(map(spread, pattern)), frozenset((dt * step, dp) for dt, dp in ts))
+        for pattern, ts in records(cosiatec_compress(dataset, flag))
+    ]
     assert records(cosiatec_compress([spread(p) for p in dataset], flag)) == want

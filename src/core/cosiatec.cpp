@@ -2,6 +2,13 @@
 // the full MTPs with every origin pair that touches a covered Point filtered out. Each
 // iteration costs one pass over the surviving pairs (shrinking quadratically) plus the
 // exact evaluation of the few candidates whose ratio bound can still beat the best.
+//
+// Four parts, each with one job:
+//   Remaining   the Points not yet covered: flags, membership, counts in a box;
+//   LiveLists   the origin lists of the remaining Points, one per kept Vector;
+//   Evaluator   bounds and exact keys of candidates (candidate k is the MTP of the
+//               k-th Vector among the remaining Points);
+//   Compressor  the greedy loop: choose the best candidate, cover it, repeat.
 #include "cosiatec.hpp"
 
 #include <algorithm>
@@ -16,7 +23,7 @@ namespace motivra::sia {
 
 namespace {
 
-// Counts the remaining Points inside a box: one sorted tick run per distinct pitch.
+// Counts Points inside a box: one sorted tick run per distinct pitch.
 class BoxCounter {
 public:
     void rebuild(std::span<const Point> points, std::span<const std::uint8_t> alive) {
@@ -57,86 +64,86 @@ private:
     std::vector<std::uint32_t> m_ticks;
 };
 
-// p (t + 1) / (p + t): the best ratio a p-Point pattern with t translators can reach.
-// It grows with both p and t, so bounds on them bound the ratio.
-double ratio_bound(std::size_t p, std::size_t t) {
-    return static_cast<double>(p) * static_cast<double>(t + 1) / static_cast<double>(p + t);
-}
-
-struct Candidate {
-    SortKey key;
-    std::vector<Vector> translators;
-};
-
-class Compressor {
+// The Points not yet covered, by position into the table's sorted Points.
+// Invariant: alive(i) <=> contains(points[i]); size() is the number of live positions
+// and, for a restricted table, row_size(r) the number of live positions in pitch row r.
+// The box counter reflects the live Points as of the last start_round().
+class Remaining {
 public:
-    Compressor(std::span<const Point> dataset, const CompressOptions& options)
-        : m_options(options),
-          m_table(sia_table(dataset, options.restrict_dpitch_zero, true, options.monitor)),
-          m_index(m_table.points),
-          m_members(m_table.points),
-          m_alive(m_table.points.size(), 1),
-          m_remaining(m_table.points.size()),
-          m_end(m_table.offsets.begin() + 1, m_table.offsets.end()),
-          m_cached_size(m_table.size(), 0),
-          m_cached_t(m_table.size(), 0),
-          m_probe(m_table.size(), npos32),
-          m_probe_first(m_table.size(), 0),
-          m_memo(m_table.size()),
-          m_stamp(m_table.points.size(), 0) {
-        m_active.resize(m_table.size());
-        for (std::size_t k = 0; k < m_active.size(); ++k) m_active[k] = static_cast<std::uint32_t>(k);
-        if (m_table.restrict_dpitch_zero) {
-            m_row_alive.resize(m_table.row_offsets.size() - 1);
-            for (std::size_t r = 0; r + 1 < m_table.row_offsets.size(); ++r) {
-                m_row_alive[r] = m_table.row_offsets[r + 1] - m_table.row_offsets[r];
+    explicit Remaining(const MtpTable& table)
+        : m_table(table),
+          m_index(table.points),
+          m_members(table.points),
+          m_alive(table.points.size(), 1),
+          m_size(table.points.size()) {
+        if (table.restrict_dpitch_zero) {
+            m_row_size.resize(table.row_offsets.size() - 1);
+            for (std::size_t r = 0; r + 1 < table.row_offsets.size(); ++r) {
+                m_row_size[r] = table.row_offsets[r + 1] - table.row_offsets[r];
             }
         }
     }
 
-    std::vector<Tec> run() {
-        std::vector<Tec> result;
-        bool first = true;
-        while (m_remaining > 0) {
-            if (!first) refresh();
-            first = false;
-            m_boxes.rebuild(m_table.points, m_alive);
-            const std::optional<std::size_t> chosen = choose();
-            if (!chosen) break;
-            Candidate& best = *m_best;
-            const auto pattern = live(*chosen);
-            std::vector<Point> points;
-            points.reserve(pattern.size());
-            for (std::uint32_t i : pattern) points.push_back(m_table.points[i]);
-            cover(pattern, best.translators);
-            result.emplace_back(std::move(points), std::move(best.translators));
-            if (m_options.monitor && m_options.report) {
-                m_options.monitor->report(m_table.points.size() - m_remaining, m_table.points.size(), result.size());
-            }
-        }
-        for (std::size_t i = 0; i < m_alive.size(); ++i) {
-            if (m_alive[i]) result.emplace_back(std::vector<Point>{m_table.points[i]}, std::vector<Vector>{});
-        }
-        return result;
+    [[nodiscard]] std::size_t size() const noexcept { return m_size; }
+    [[nodiscard]] bool alive(std::size_t i) const noexcept { return m_alive[i] != 0; }
+    [[nodiscard]] const std::uint8_t* flags() const noexcept { return m_alive.data(); }  // 0 or 1 each
+    [[nodiscard]] bool contains(Point p) const noexcept { return m_members.contains(p); }
+    [[nodiscard]] std::uint32_t position(Point p) const noexcept { return m_index.find(p); }
+    [[nodiscard]] std::size_t row_size(std::uint32_t row) const noexcept { return m_row_size[row]; }
+
+    void start_round() { m_boxes.rebuild(m_table.points, m_alive); }
+    // The live Points inside the box, as of the round's start.
+    [[nodiscard]] std::size_t count_in_box(std::uint32_t tmin, std::uint32_t tmax, std::uint32_t pmin,
+                                           std::uint32_t pmax) const {
+        return m_boxes.count(tmin, tmax, pmin, pmax);
+    }
+
+    void remove(std::uint32_t i) noexcept {
+        if (!m_alive[i]) return;
+        m_alive[i] = 0;
+        m_members.erase(m_table.points[i]);
+        --m_size;
+        if (m_table.restrict_dpitch_zero) --m_row_size[m_table.row_of[i]];
     }
 
 private:
+    const MtpTable& m_table;
+    PointIndex m_index;
+    PointSet m_members;
+    std::vector<std::uint8_t> m_alive;
+    std::size_t m_size;
+    std::vector<std::size_t> m_row_size;
+    BoxCounter m_boxes;
+};
+
+// The origin lists of the remaining Points, filtered in place inside the table.
+// Invariant, after drop_covered(): every active list holds exactly the origins o, in
+// ascending order, with o and o + v both remaining, and at least two of them: the MTP of
+// v among the remaining Points. An inactive list has fewer than two such pairs for good
+// (the remaining Points only shrink); its stale contents stay a superset of the truth,
+// which is all that a translator bound needs of it.
+class LiveLists {
+public:
+    explicit LiveLists(MtpTable& table) : m_table(table), m_end(table.offsets.begin() + 1, table.offsets.end()) {
+        m_active.resize(table.size());
+        for (std::size_t k = 0; k < m_active.size(); ++k) m_active[k] = static_cast<std::uint32_t>(k);
+    }
+
     [[nodiscard]] std::span<const std::uint32_t> live(std::size_t k) const noexcept {
         return {m_table.origins.data() + m_table.offsets[k], m_end[k] - m_table.offsets[k]};
     }
+    [[nodiscard]] std::size_t size(std::size_t k) const noexcept { return m_end[k] - m_table.offsets[k]; }
+    // The Vectors whose lists may still hold two pairs, ascending.
+    [[nodiscard]] std::span<const std::uint32_t> active() const noexcept { return m_active; }
 
-    // Drops from every origin list the pairs whose origin or image is covered; the
-    // survivors keep their ascending order, so each list stays an MTP of what remains.
-    // Lists that fall below two pairs are dropped from the active set for good: the
-    // remaining Points only shrink. (Their stale contents stay a superset of the truth,
-    // which is all that translator_candidates needs of them.)
-    void refresh() {
+    // Drops from every active list the pairs whose origin or image is not alive; the
+    // survivors keep their ascending order.
+    void drop_covered(const std::uint8_t* alive, Monitor* monitor) {
         std::uint32_t* origins = m_table.origins.data();
         std::uint32_t* targets = m_table.targets.data();
-        const std::uint8_t* alive = m_alive.data();  // 0 or 1
         std::size_t kept = 0;
         for (const std::uint32_t k : m_active) {
-            tick(m_options.monitor);
+            tick(monitor);
             const std::size_t begin = m_table.offsets[k];
             std::size_t out = begin;
             // Branch-free: whether a pair survives is unpredictable, so every pair is
@@ -154,42 +161,63 @@ private:
         m_active.resize(kept);
     }
 
-    // An upper bound of the translator count of the k-th candidate.
-    [[nodiscard]] std::size_t translator_bound(std::size_t k) const {
-        const auto pattern = live(k);
-        if (m_cached_size[k] == pattern.size()) return m_cached_t[k];  // same pattern, fewer Points
-        // The list that bounded the last evaluation still bounds this one if its
-        // difference w is still a difference of the pattern from its first Point.
-        const std::uint32_t at = m_probe[k];
-        if (at != npos32 && pattern[0] == m_probe_first[k]) {
-            const Point first = m_table.points[pattern[0]];
-            const Point other = first + m_table.vectors[at];
-            if (m_members.contains(other) && m_members.contains(other + m_table.vectors[k])) {
-                return live(at).size() - 1;
-            }
-        }
-        const Vector w = m_table.points[pattern.back()] - m_table.points[pattern[0]];
-        if (!m_table.restrict_dpitch_zero || w.dpitch == 0) {
-            const std::uint32_t at = m_table.find(w);
-            if (at != npos32) return live(at).size() - 1;
-        }
-        if (m_table.restrict_dpitch_zero) return m_row_alive[m_table.row_of[pattern[0]]] - 1;
-        return m_remaining - 1;
+private:
+    MtpTable& m_table;
+    std::vector<std::size_t> m_end;       // end of each live list in the table's origins
+    std::vector<std::uint32_t> m_active;  // the Vectors whose lists may still hold two pairs
+};
+
+// p (t + 1) / (p + t): the best ratio a p-Point pattern with t translators can reach.
+// It grows with both p and t, so bounds on them bound the ratio.
+double ratio_bound(std::size_t p, std::size_t t) {
+    return static_cast<double>(p) * static_cast<double>(t + 1) / static_cast<double>(p + t);
+}
+
+struct Candidate {
+    SortKey key;
+    std::vector<Vector> translators;
+};
+
+// Bounds and exact keys of candidates, against the remaining Points and live lists.
+// Invariant: while candidate k's pattern keeps the size cached for it, its cached
+// translator count bounds its true count from above (the pattern only loses Points,
+// and a pattern of a given size that lost none has lost no Point, so it keeps or loses
+// translators). Within one round, a candidate's memo holds what its evaluation found.
+class Evaluator {
+public:
+    Evaluator(const MtpTable& table, const LiveLists& lists, const Remaining& remaining)
+        : m_table(table),
+          m_lists(lists),
+          m_remaining(remaining),
+          m_cached_size(table.size(), 0),
+          m_cached_t(table.size(), 0),
+          m_probe(table.size(), npos32),
+          m_probe_first(table.size(), 0),
+          m_memo(table.size()),
+          m_stamp(table.points.size(), 0) {}
+
+    void start_round() { ++m_round; }
+
+    // Whether candidate k was already evaluated in this round, directly or through
+    // its partner, so that it needs no bound of its own.
+    [[nodiscard]] bool partner_known(std::size_t k) const noexcept {
+        const std::uint32_t partner = m_table.partner(k);
+        return partner != npos32 && partner != k && m_memo[partner].round == m_round;
+    }
+
+    // An upper bound of the translator count of candidate k, cached while its pattern
+    // keeps its size.
+    std::size_t translator_bound(std::size_t k) {
+        const std::size_t size = m_lists.size(k);
+        if (m_cached_size[k] != size) remember_bound(k, size, fresh_bound(k));
+        return m_cached_t[k];
     }
 
     // The exact key of candidate k, or nothing when it provably ranks below `floor`.
     std::optional<Candidate> evaluate(std::size_t k, double floor) {
         // The MTP of -v is the MTP of v moved by v, in what remains as in the whole
         // Dataset: partners share translator count and coverage size, hence ratio.
-        const std::uint32_t partner = m_table.partner(k);
-        if (partner != npos32 && partner != k && m_memo[partner].round == m_round) {
-            return from_partner(k, partner, floor);
-        }
-        return evaluate_and_remember(k, floor);
-    }
-
-    // Evaluates candidate k on its own and records the outcome for its partner.
-    std::optional<Candidate> evaluate_and_remember(std::size_t k, double floor) {
+        if (partner_known(k)) return from_partner(k, m_table.partner(k), floor);
         std::optional<Candidate> result = evaluate_alone(k, floor);
         Memo& memo = m_memo[k];
         memo.round = m_round;
@@ -201,13 +229,37 @@ private:
         return result;
     }
 
+private:
+    // A bound of candidate k's translator count from one origin list: any translator
+    // carries two Points of the pattern onto a pair of the list of their difference.
+    [[nodiscard]] std::size_t fresh_bound(std::size_t k) const {
+        const auto pattern = m_lists.live(k);
+        // The list that bounded the last evaluation still bounds this one if its
+        // difference w is still a difference of the pattern from its first Point.
+        const std::uint32_t at = m_probe[k];
+        if (at != npos32 && pattern[0] == m_probe_first[k]) {
+            const Point first = m_table.points[pattern[0]];
+            const Point other = first + m_table.vectors[at];
+            if (m_remaining.contains(other) && m_remaining.contains(other + m_table.vectors[k])) {
+                return m_lists.size(at) - 1;
+            }
+        }
+        const Vector w = m_table.points[pattern.back()] - m_table.points[pattern[0]];
+        if (!m_table.restrict_dpitch_zero || w.dpitch == 0) {
+            const std::uint32_t list = m_table.find(w);
+            if (list != npos32) return m_lists.size(list) - 1;
+        }
+        if (m_table.restrict_dpitch_zero) return m_remaining.row_size(m_table.row_of[pattern[0]]) - 1;
+        return m_remaining.size() - 1;
+    }
+
     // Candidate k from its partner's evaluation in this round (its pattern is the
     // partner's moved by the partner's Vector).
     std::optional<Candidate> from_partner(std::size_t k, std::uint32_t partner, double floor) {
         const Memo& memo = m_memo[partner];
         // A partner pruned against an earlier, lower floor prunes this one too.
         if (!memo.full) return std::nullopt;
-        const auto pattern = live(k);
+        const auto pattern = m_lists.live(k);
         const std::size_t m = pattern.size();
         Candidate c;
         shift_translators(memo.translators, m_table.vectors[partner], m_table.may_wrap, c.translators);
@@ -229,20 +281,17 @@ private:
             pmax = std::max(pmax, p.pitch);
             points.push_back(p);
         }
-        const std::size_t inside = m_boxes.count(points.front().tick, points.back().tick, pmin, pmax);
+        const std::size_t inside = m_remaining.count_in_box(points.front().tick, points.back().tick, pmin, pmax);
         key.compactness = inside ? static_cast<double>(points.size()) / static_cast<double>(inside) : 0.0;
         pattern_extents(points, key);
     }
 
     std::optional<Candidate> evaluate_alone(std::size_t k, double floor) {
-        const auto pattern = live(k);
+        const auto pattern = m_lists.live(k);
         const std::size_t m = pattern.size();
         const auto candidates =
-            translator_candidates(m_table, pattern, [&](std::uint32_t at) { return live(at); }, &m_probe[k]);
+            translator_candidates(m_table, pattern, [&](std::uint32_t at) { return m_lists.live(at); }, &m_probe[k]);
         m_probe_first[k] = pattern[0];
-        // Collect the translators, giving up as soon as even every untested candidate
-        // passing could not lift the ratio to the floor.
-        const Point p0 = m_table.points[pattern[0]];
         // The fewest translators that could lift an m-Point pattern to the floor:
         // m (t + 1) / (m + t) >= floor needs t >= m (floor - 1) / (m - floor). The
         // quotient is rounded up less a relative billionth, far above its rounding
@@ -254,15 +303,15 @@ private:
         const std::size_t need = want > 0.0 ? static_cast<std::size_t>(want) : 0;
         std::size_t left = candidates.size();
         if (left == 0 || left - 1 < need) {  // one candidate is the zero Vector
-            m_cached_size[k] = m;
-            m_cached_t[k] = left == 0 ? 0 : left - 1;
+            remember_bound(k, m, left == 0 ? 0 : left - 1);
             return std::nullopt;
         }
         // Most candidates fail on their first test or two, so each moved Point is tested
         // on its own rather than after preparing the whole pattern.
+        const Point p0 = m_table.points[pattern[0]];
         auto fits = [&](Vector v) {
             for (std::size_t j = 1; j < m; ++j) {
-                if (!m_members.contains(m_table.points[pattern[j]] + v)) return false;
+                if (!m_remaining.contains(m_table.points[pattern[j]] + v)) return false;
             }
             return true;
         };
@@ -274,39 +323,19 @@ private:
             --left;
             const Point to = m_table.points[q];
             const Vector v = to - p0;
-            if (v.is_zero() || (m_table.restrict_dpitch_zero && v.dpitch != 0) || !m_members.contains(to)) continue;
+            if (v.is_zero() || (m_table.restrict_dpitch_zero && v.dpitch != 0) || !m_remaining.contains(to)) continue;
             if (fits(v)) {
                 found.push_back(v);
             } else if (found.size() + left < need) {
-                m_cached_size[k] = m;
-                m_cached_t[k] = found.size() + left;  // still a bound while the pattern stays
+                remember_bound(k, m, found.size() + left);  // still a bound while the pattern stays
                 return std::nullopt;
             }
         }
         const std::size_t t = found.size();
-        m_cached_size[k] = m;
-        m_cached_t[k] = t;
+        remember_bound(k, m, t);
         if (t == 0 || ratio_bound(m, t) < floor) return std::nullopt;
 
-        // Covered Points, counted once each.
-        if (++m_epoch == 0) {
-            std::fill(m_stamp.begin(), m_stamp.end(), 0);
-            m_epoch = 1;
-        }
-        std::size_t covered = 0;
-        for (std::uint32_t i : pattern) {
-            m_stamp[i] = m_epoch;
-            ++covered;
-        }
-        for (const Vector& v : found) {
-            for (std::uint32_t i : pattern) {
-                const std::uint32_t at = m_index.find(m_table.points[i] + v);
-                if (m_stamp[at] != m_epoch) {
-                    m_stamp[at] = m_epoch;
-                    ++covered;
-                }
-            }
-        }
+        const std::size_t covered = coverage_size(pattern, found);
         const double ratio = static_cast<double>(covered) / static_cast<double>(m + t);
         if (ratio < floor) return std::nullopt;
         Candidate c;
@@ -318,92 +347,37 @@ private:
         return c;
     }
 
-    // Keeps `c` if it ranks strictly better, or equally and earlier in builder order.
-    void offer(std::size_t k, std::optional<Candidate>&& c) {
-        if (!c || c->key.compactness < m_options.min_compactness) return;
-        m_strong.emplace_back(c->key.compression_ratio, static_cast<std::uint32_t>(k));
-        if (m_best) {
-            const int order = compare(c->key, m_best->key);
-            if (order > 0 || (order == 0 && k > m_best_k)) return;
-        }
-        m_best = std::move(c);
-        m_best_k = k;
+    void remember_bound(std::size_t k, std::size_t size, std::size_t t) noexcept {
+        m_cached_size[k] = size;
+        m_cached_t[k] = t;
     }
 
-    std::optional<std::size_t> choose() {
-        ++m_round;
-        m_best.reset();
-        m_best_k = 0;
-        // The candidates that ranked high last round usually still do: trying them
-        // first sets a high floor at once.
-        std::vector<std::pair<double, std::uint32_t>>& prior = m_prior;
-        prior.swap(m_strong);
-        m_strong.clear();
-        const std::size_t warm = std::min<std::size_t>(prior.size(), 32);
-        std::partial_sort(prior.begin(), prior.begin() + static_cast<std::ptrdiff_t>(warm), prior.end(),
-                          [](const auto& a, const auto& b) { return a.first > b.first; });
-        for (std::size_t h = 0; h < warm; ++h) {
-            const std::uint32_t k = prior[h].second;
-            if (admitted(m_end[k] - m_table.offsets[k])) offer(k, evaluate(k, floor()));
+    // The pattern and its translates, each Point counted once.
+    std::size_t coverage_size(std::span<const std::uint32_t> pattern, std::span<const Vector> translators) {
+        if (++m_epoch == 0) {
+            std::fill(m_stamp.begin(), m_stamp.end(), 0);
+            m_epoch = 1;
         }
-        // Then every candidate whose bounds reach the floor. The cheap ones come first:
-        // a ratio is below the pattern size and below remaining Points / pattern size.
-        const double cap_r = static_cast<double>(m_remaining);
-        for (const std::uint32_t k : m_active) {
-            tick(m_options.monitor);
-            const std::size_t size = m_end[k] - m_table.offsets[k];
-            if (!admitted(size)) continue;
-            const auto m = static_cast<double>(size);
-            const double f = floor();
-            if (m < f || cap_r / m < f) continue;
-            // A partner evaluated this round settles this candidate without a bound.
-            const std::uint32_t partner = m_table.partner(k);
-            if (partner != npos32 && partner != k && m_memo[partner].round == m_round) {
-                offer(k, from_partner(k, partner, f));
-            } else {
-                // A bound holds as long as the pattern keeps its size (it only loses Points).
-                const std::size_t t = translator_bound(k);
-                m_cached_size[k] = size;
-                m_cached_t[k] = t;
-                if (ratio_bound(size, t) >= f) offer(k, evaluate_and_remember(k, f));
+        std::size_t covered = 0;
+        for (std::uint32_t i : pattern) {
+            m_stamp[i] = m_epoch;
+            ++covered;
+        }
+        for (const Vector& v : translators) {
+            for (std::uint32_t i : pattern) {
+                const std::uint32_t at = m_remaining.position(m_table.points[i] + v);
+                if (m_stamp[at] != m_epoch) {
+                    m_stamp[at] = m_epoch;
+                    ++covered;
+                }
             }
         }
-        if (!m_best) return std::nullopt;  // no admitted candidate is left
-        return m_best_k;
+        return covered;
     }
 
-    // Whether a pattern of this size may be chosen (lists of fewer than two pairs are no
-    // patterns of the remaining Points).
-    [[nodiscard]] bool admitted(std::size_t size) const noexcept {
-        return size >= 2 && size >= m_options.min_pattern_size && size <= m_options.max_pattern_size;
-    }
-
-    // The bound below which a candidate cannot reach the best ratio. The small margin
-    // keeps rounding in the bounds from ever dropping a candidate that ties.
-    [[nodiscard]] double floor() const noexcept { return m_best ? m_best->key.compression_ratio * (1.0 - 1e-9) : 0.0; }
-
-    void cover(std::span<const std::uint32_t> pattern, std::span<const Vector> translators) {
-        auto kill = [&](std::uint32_t i) {
-            if (!m_alive[i]) return;
-            m_alive[i] = 0;
-            m_members.erase(m_table.points[i]);
-            --m_remaining;
-            if (m_table.restrict_dpitch_zero) --m_row_alive[m_table.row_of[i]];
-        };
-        for (std::uint32_t i : pattern) kill(i);
-        for (const Vector& v : translators) {
-            for (std::uint32_t i : pattern) kill(m_index.find(m_table.points[i] + v));
-        }
-    }
-
-    CompressOptions m_options;
-    MtpTable m_table;
-    PointIndex m_index;
-    PointSet m_members;  // the remaining Points
-    std::vector<std::uint8_t> m_alive;
-    std::size_t m_remaining;
-    std::vector<std::size_t> m_end;
-    std::vector<std::uint32_t> m_active;  // the Vectors whose lists may still hold two pairs
+    const MtpTable& m_table;
+    const LiveLists& m_lists;
+    const Remaining& m_remaining;
     std::vector<std::size_t> m_cached_size;
     std::vector<std::size_t> m_cached_t;
     // The Vector whose origin list bounded candidate k's last evaluation, and the
@@ -420,14 +394,127 @@ private:
     };
     std::vector<Memo> m_memo;
     std::uint32_t m_round = 0;
-    std::vector<std::uint32_t> m_stamp;
+    std::vector<std::uint32_t> m_stamp;  // coverage counting: positions seen in this epoch
     std::uint32_t m_epoch = 0;
-    std::vector<std::size_t> m_row_alive;
-    BoxCounter m_boxes;
-    // The candidates offered this round and last, with their ratios.
-    std::vector<std::pair<double, std::uint32_t>> m_strong, m_prior;
     std::vector<Point> m_scratch;
     std::vector<Vector> m_found;
+};
+
+// The greedy loop. Invariant at the start of every round: the live lists, the remaining
+// Points and the evaluator's caches all describe the Points not yet covered; the result
+// holds the TECs chosen so far, in the order chosen.
+class Compressor {
+public:
+    Compressor(std::span<const Point> dataset, const CompressOptions& options)
+        : m_options(options),
+          m_table(sia_table(dataset, options.restrict_dpitch_zero, true, options.monitor)),
+          m_remaining(m_table),
+          m_lists(m_table),
+          m_evaluator(m_table, m_lists, m_remaining) {}
+
+    std::vector<Tec> run() {
+        std::vector<Tec> result;
+        bool first = true;
+        while (m_remaining.size() > 0) {
+            if (!first) m_lists.drop_covered(m_remaining.flags(), m_options.monitor);
+            first = false;
+            m_remaining.start_round();
+            const std::optional<std::size_t> chosen = choose();
+            if (!chosen) break;
+            Candidate& best = *m_best;
+            const auto pattern = m_lists.live(*chosen);
+            std::vector<Point> points;
+            points.reserve(pattern.size());
+            for (std::uint32_t i : pattern) points.push_back(m_table.points[i]);
+            cover(pattern, best.translators);
+            result.emplace_back(std::move(points), std::move(best.translators));
+            if (m_options.monitor && m_options.report) {
+                m_options.monitor->report(m_table.points.size() - m_remaining.size(), m_table.points.size(),
+                                          result.size());
+            }
+        }
+        for (std::size_t i = 0; i < m_table.points.size(); ++i) {
+            if (m_remaining.alive(i)) {
+                result.emplace_back(std::vector<Point>{m_table.points[i]}, std::vector<Vector>{});
+            }
+        }
+        return result;
+    }
+
+private:
+    // The best admitted candidate of this round, the first of equally ranked ones in
+    // the Vectors' order; nothing when none is left.
+    std::optional<std::size_t> choose() {
+        m_evaluator.start_round();
+        m_best.reset();
+        m_best_k = 0;
+        // The candidates that ranked high last round usually still do: trying them
+        // first sets a high floor at once.
+        std::vector<std::pair<double, std::uint32_t>>& prior = m_prior;
+        prior.swap(m_strong);
+        m_strong.clear();
+        const std::size_t warm = std::min<std::size_t>(prior.size(), 32);
+        std::partial_sort(prior.begin(), prior.begin() + static_cast<std::ptrdiff_t>(warm), prior.end(),
+                          [](const auto& a, const auto& b) { return a.first > b.first; });
+        for (std::size_t h = 0; h < warm; ++h) {
+            const std::uint32_t k = prior[h].second;
+            if (admitted(m_lists.size(k))) offer(k, m_evaluator.evaluate(k, floor()));
+        }
+        // Then every candidate whose bounds reach the floor. The cheap ones come first:
+        // a ratio is below the pattern size and below remaining Points / pattern size.
+        const auto cap_r = static_cast<double>(m_remaining.size());
+        for (const std::uint32_t k : m_lists.active()) {
+            tick(m_options.monitor);
+            const std::size_t size = m_lists.size(k);
+            if (!admitted(size)) continue;
+            const auto m = static_cast<double>(size);
+            const double f = floor();
+            if (m < f || cap_r / m < f) continue;
+            // A partner evaluated this round settles this candidate without a bound.
+            if (m_evaluator.partner_known(k) || ratio_bound(size, m_evaluator.translator_bound(k)) >= f) {
+                offer(k, m_evaluator.evaluate(k, f));
+            }
+        }
+        if (!m_best) return std::nullopt;  // no admitted candidate is left
+        return m_best_k;
+    }
+
+    // Keeps `c` if it ranks strictly better, or equally and earlier in builder order.
+    void offer(std::size_t k, std::optional<Candidate>&& c) {
+        if (!c || c->key.compactness < m_options.min_compactness) return;
+        m_strong.emplace_back(c->key.compression_ratio, static_cast<std::uint32_t>(k));
+        if (m_best) {
+            const int order = compare(c->key, m_best->key);
+            if (order > 0 || (order == 0 && k > m_best_k)) return;
+        }
+        m_best = std::move(c);
+        m_best_k = k;
+    }
+
+    // Whether a pattern of this size may be chosen (lists of fewer than two pairs are no
+    // patterns of the remaining Points).
+    [[nodiscard]] bool admitted(std::size_t size) const noexcept {
+        return size >= 2 && size >= m_options.min_pattern_size && size <= m_options.max_pattern_size;
+    }
+
+    // The bound below which a candidate cannot reach the best ratio. The small margin
+    // keeps rounding in the bounds from ever dropping a candidate that ties.
+    [[nodiscard]] double floor() const noexcept { return m_best ? m_best->key.compression_ratio * (1.0 - 1e-9) : 0.0; }
+
+    void cover(std::span<const std::uint32_t> pattern, std::span<const Vector> translators) {
+        for (std::uint32_t i : pattern) m_remaining.remove(i);
+        for (const Vector& v : translators) {
+            for (std::uint32_t i : pattern) m_remaining.remove(m_remaining.position(m_table.points[i] + v));
+        }
+    }
+
+    CompressOptions m_options;
+    MtpTable m_table;
+    Remaining m_remaining;
+    LiveLists m_lists;
+    Evaluator m_evaluator;
+    // The candidates offered this round and last, with their ratios.
+    std::vector<std::pair<double, std::uint32_t>> m_strong, m_prior;
     std::optional<Candidate> m_best;
     std::size_t m_best_k = 0;
 };

@@ -8,8 +8,8 @@
 #include <compare>
 #include <cstddef>
 #include <cstdint>
-#include <numeric>
 #include <new>
+#include <numeric>
 #include <span>
 
 namespace motivra::sia {
@@ -95,8 +95,7 @@ struct Box {
 class Divisor {
 public:
     constexpr Divisor() = default;
-    explicit constexpr Divisor(std::uint32_t d) noexcept
-        : m_one(d <= 1), m_c(d <= 1 ? 0 : ~std::uint64_t{0} / d + 1) {}
+    explicit constexpr Divisor(std::uint32_t d) noexcept : m_one(d <= 1), m_c(d <= 1 ? 0 : ~std::uint64_t{0} / d + 1) {}
 
     [[nodiscard]] constexpr bool divides(std::uint32_t n) const noexcept { return m_one || n * m_c < m_c; }
     [[nodiscard]] constexpr std::uint32_t quotient(std::uint32_t n) const noexcept {

@@ -141,7 +141,9 @@ public:
         // ticks share a step, the rows are steps rather than ticks.
         const std::uint64_t n = sorted_distinct.size();
         const std::uint64_t budget = std::max<std::uint64_t>(std::uint64_t{1} << 24, 2 * n * n);
-        auto fits = [&](std::uint64_t rows) { return rows <= budget && m_pitches <= budget && rows * m_pitches <= budget; };
+        auto fits = [&](std::uint64_t rows) {
+            return rows <= budget && m_pitches <= budget && rows * m_pitches <= budget;
+        };
         m_rows = std::uint64_t{m_tspan} + 1;
         if (!fits(m_rows)) {
             const std::uint32_t step = tick_step(sorted_distinct, m_t0);
