@@ -1,5 +1,7 @@
+import random
+
 import pytest
-from hypothesis import given, settings
+from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
 from motivra.sia_family import cosiatec_compress
@@ -31,6 +33,7 @@ def test_documented_encodings(dataset, flag, expected, sweep):
 
 @settings(max_examples=150)
 @given(datasets(max_size=12), st.booleans(), st.randoms(use_true_random=False))
+@example([(2**32 - 1, 1), (2**31 - 1, 1), (5, 1), (0, 1)], True, random.Random(0))  # ticks spanning 2^32
 def test_greedy_choice_matches_model(dataset, flag, rnd):
     got = cosiatec_compress(dataset, flag, True)
     model.check_partition(dataset, got)

@@ -117,24 +117,35 @@ private:
 };
 
 // The origin lists of the remaining Points, filtered in place inside the table.
-// Invariant, after drop_covered(): every active list holds exactly the origins o, in
-// ascending order, with o and o + v both remaining, and at least two of them: the MTP of
-// v among the remaining Points. An inactive list has fewer than two such pairs for good
-// (the remaining Points only shrink); its stale contents stay a superset of the truth,
-// which is all that a translator bound needs of it.
+// Invariant, after drop_covered(): every active list holds exactly the pairs (o, o + v),
+// origins ascending, with o and o + v both remaining, and at least two of them: the MTP
+// of v among the remaining Points. An inactive list has fewer than two such pairs for
+// good (the remaining Points only shrink); its stale contents stay a superset of the
+// truth, which is all that a translator bound needs of it. In a mirrored table one
+// stored list serves a Vector and its negation.
 class LiveLists {
 public:
-    explicit LiveLists(MtpTable& table) : m_table(table), m_end(table.offsets.begin() + 1, table.offsets.end()) {
-        m_active.resize(table.size());
-        for (std::size_t k = 0; k < m_active.size(); ++k) m_active[k] = static_cast<std::uint32_t>(k);
+    explicit LiveLists(MtpTable& table)
+        : m_table(table), m_end(table.offsets.begin() + 1, table.offsets.end()), m_active(m_end.size()) {
+        for (std::size_t s = 0; s < m_active.size(); ++s) m_active[s] = static_cast<std::uint32_t>(s);
     }
 
     [[nodiscard]] std::span<const std::uint32_t> live(std::size_t k) const noexcept {
-        return {m_table.origins.data() + m_table.offsets[k], m_end[k] - m_table.offsets[k]};
+        const auto [list, reversed] = m_table.list_of(k);
+        const std::uint32_t* base = reversed ? m_table.targets.data() : m_table.origins.data();
+        return {base + m_table.offsets[list], m_end[list] - m_table.offsets[list]};
     }
-    [[nodiscard]] std::size_t size(std::size_t k) const noexcept { return m_end[k] - m_table.offsets[k]; }
-    // The Vectors whose lists may still hold two pairs, ascending.
-    [[nodiscard]] std::span<const std::uint32_t> active() const noexcept { return m_active; }
+    [[nodiscard]] std::size_t size(std::size_t k) const noexcept {
+        const std::size_t list = m_table.list_of(k).list;
+        return m_end[list] - m_table.offsets[list];
+    }
+    // Calls f(k) for every Vector whose list may still hold two pairs, ascending.
+    template <class F>
+    void for_each_active(F&& f) const {
+        for (const std::uint32_t s : m_active) f(s);
+        if (!m_table.mirrored) return;
+        for (auto s = m_active.rbegin(); s != m_active.rend(); ++s) f(2 * m_table.forward - 1 - *s);
+    }
 
     // Drops from every active list the pairs whose origin or image is not alive; the
     // survivors keep their ascending order.
@@ -142,29 +153,29 @@ public:
         std::uint32_t* origins = m_table.origins.data();
         std::uint32_t* targets = m_table.targets.data();
         std::size_t kept = 0;
-        for (const std::uint32_t k : m_active) {
+        for (const std::uint32_t s : m_active) {
             tick(monitor);
-            const std::size_t begin = m_table.offsets[k];
+            const std::size_t begin = m_table.offsets[s];
             std::size_t out = begin;
             // Branch-free: whether a pair survives is unpredictable, so every pair is
             // copied and the cursor only advances past survivors.
-            const std::size_t end = m_end[k];
+            const std::size_t end = m_end[s];
             for (std::size_t e = begin; e < end; ++e) {
                 const std::uint32_t o = origins[e], t = targets[e];
                 origins[out] = o;
                 targets[out] = t;
                 out += alive[o] & alive[t];
             }
-            m_end[k] = out;
-            if (out - begin >= 2) m_active[kept++] = k;
+            m_end[s] = out;
+            if (out - begin >= 2) m_active[kept++] = s;
         }
         m_active.resize(kept);
     }
 
 private:
     MtpTable& m_table;
-    std::vector<std::size_t> m_end;       // end of each live list in the table's origins
-    std::vector<std::uint32_t> m_active;  // the Vectors whose lists may still hold two pairs
+    std::vector<std::size_t> m_end;       // end of each stored list's live pairs
+    std::vector<std::uint32_t> m_active;  // the stored lists that may still hold two pairs
 };
 
 // p (t + 1) / (p + t): the best ratio a p-Point pattern with t translators can reach.
@@ -463,18 +474,18 @@ private:
         // Then every candidate whose bounds reach the floor. The cheap ones come first:
         // a ratio is below the pattern size and below remaining Points / pattern size.
         const auto cap_r = static_cast<double>(m_remaining.size());
-        for (const std::uint32_t k : m_lists.active()) {
+        m_lists.for_each_active([&](std::uint32_t k) {
             tick(m_options.monitor);
             const std::size_t size = m_lists.size(k);
-            if (!admitted(size)) continue;
+            if (!admitted(size)) return;
             const auto m = static_cast<double>(size);
             const double f = floor();
-            if (m < f || cap_r / m < f) continue;
+            if (m < f || cap_r / m < f) return;
             // A partner evaluated this round settles this candidate without a bound.
             if (m_evaluator.partner_known(k) || ratio_bound(size, m_evaluator.translator_bound(k)) >= f) {
                 offer(k, m_evaluator.evaluate(k, f));
             }
-        }
+        });
         if (!m_best) return std::nullopt;  // no admitted candidate is left
         return m_best_k;
     }

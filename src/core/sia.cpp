@@ -240,11 +240,17 @@ bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets, Monitor* mon
         }
     }
     if (kept > npos32 / 2) throw std::bad_alloc();
-    ensure_fits(mul_sat(2 * total, with_targets ? 2 * sizeof(std::uint32_t) : sizeof(std::uint32_t)));
+    // With targets, a backward list is its forward partner's pairs read the other way
+    // round, so only the forward lists are stored.
+    const bool mirrored = with_targets;
+    const std::size_t lists = mirrored ? kept : 2 * kept;
+    ensure_fits(
+        mul_sat(mirrored ? total : 2 * total, with_targets ? 2 * sizeof(std::uint32_t) : sizeof(std::uint32_t)));
     t.forward = kept;
+    t.mirrored = mirrored;
     t.vectors.resize(2 * kept);
-    t.offsets.resize(2 * kept + 1);
-    std::vector<std::size_t> cursor(2 * kept);
+    t.offsets.resize(lists + 1);
+    std::vector<std::size_t> cursor(lists);
     std::size_t k = 0, at = 0;
     std::vector<std::uint32_t> counts(kept);
     for (std::size_t c = 0; c < cells; ++c) {
@@ -262,24 +268,25 @@ bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets, Monitor* mon
         at += t.grid[c];
         t.grid[c] = static_cast<std::uint32_t>(k++);
     }
-    for (std::size_t b = kept; b < 2 * kept; ++b) {
+    for (std::size_t b = kept; b < lists; ++b) {
         t.offsets[b] = cursor[b] = at;
         at += counts[2 * kept - 1 - b];
     }
-    t.offsets[2 * kept] = at;
+    t.offsets[lists] = at;
 
-    // Pass 2: every forward pair gives origin i to v and origin j to -v. Origins
-    // ascend in both lists, since j = position of points[i] + v grows with i.
+    // Pass 2: every forward pair gives origin i to v and, unless mirrored, origin j to
+    // -v. Origins ascend in both lists, since j = position of points[i] + v grows with i.
     t.origins.resize(at);
     if (with_targets) t.targets.resize(at);
     for_each_forward([&](std::uint32_t i, std::uint32_t j) {
         const std::uint32_t f = t.grid[cell(i, j)];
         if (f == npos32) return;
-        const std::size_t b = 2 * kept - 1 - f;
-        if (with_targets) {
+        if (mirrored) {
             t.targets[cursor[f]] = j;
-            t.targets[cursor[b]] = i;
+            t.origins[cursor[f]++] = i;
+            return;
         }
+        const std::size_t b = 2 * kept - 1 - f;
         t.origins[cursor[f]++] = i;
         t.origins[cursor[b]++] = j;
     });

@@ -34,6 +34,10 @@ struct MtpTable {
     // table's Points and Vectors wraps, and moving an ascending list keeps it ascending.
     bool may_wrap = true;
     bool restrict_dpitch_zero = false;
+    // Whether only the forward lists are stored (`offsets` then bounds `forward` lists):
+    // the origins of a backward Vector -v are the targets of v, and its targets are the
+    // origins of v. See list_of().
+    bool mirrored = false;
     // Positions of the Points that share a pitch, grouped by pitch, each group ascending;
     // filled only when `restrict_dpitch_zero` is set.
     std::vector<std::uint32_t> row_of;  // position -> its row
@@ -41,8 +45,20 @@ struct MtpTable {
     std::vector<std::uint32_t> row_members;
 
     [[nodiscard]] std::size_t size() const noexcept { return vectors.size(); }
+    // Where the pairs of the k-th Vector are stored: the stored list, and whether its
+    // targets (rather than its origins) are the Vector's origins.
+    struct ListAt {
+        std::size_t list;
+        bool reversed;
+    };
+    [[nodiscard]] ListAt list_of(std::size_t k) const noexcept {
+        if (mirrored && k >= forward) return {2 * forward - 1 - k, true};
+        return {k, false};
+    }
     [[nodiscard]] std::span<const std::uint32_t> mtp(std::size_t k) const noexcept {
-        return {origins.data() + offsets[k], offsets[k + 1] - offsets[k]};
+        const auto [list, reversed] = list_of(k);
+        const std::uint32_t* base = reversed ? targets.data() : origins.data();
+        return {base + offsets[list], offsets[list + 1] - offsets[list]};
     }
     [[nodiscard]] std::span<const std::uint32_t> row(std::uint32_t r) const noexcept {
         return {row_members.data() + row_offsets[r], row_offsets[r + 1] - row_offsets[r]};
@@ -87,6 +103,8 @@ inline void points_at(std::span<const Point> points, std::span<const std::uint32
 // Builds the MTP map of `dataset`. Costs O(n^2) time over the n distinct Points
 // (or over the pairs within each pitch when `restrict_dpitch_zero` is set) and memory
 // proportional to the total length of the MTPs.
+// `with_targets` records beside every origin the position of its image; a table on the
+// fast path is then `mirrored`, storing the forward lists only.
 // `monitor`, when given, is ticked as the pairs are gone through.
 [[nodiscard]] MtpTable sia_table(std::span<const Point> dataset, bool restrict_dpitch_zero, bool with_targets = false,
                                  Monitor* monitor = nullptr);

@@ -148,7 +148,7 @@ public:
         if (!fits(m_rows)) {
             const std::uint32_t step = tick_step(sorted_distinct, m_t0);
             m_step = Divisor(step);
-            m_rows = m_tspan / step + 1;
+            m_rows = std::uint64_t{m_tspan} / step + 1;
         }
         if (fits(m_rows)) {
             const auto words = static_cast<std::size_t>((m_rows * m_pitches + 63) / 64);
