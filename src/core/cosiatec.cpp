@@ -204,6 +204,7 @@ public:
           m_cached_t(table.size(), 0),
           m_probe(table.size(), npos32),
           m_probe_first(table.size(), 0),
+          m_witness(table.size(), {Witness{0, 0}, npos32}),
           m_memo(table.size()),
           m_stamp(table.points.size(), 0) {}
 
@@ -241,18 +242,25 @@ public:
     }
 
 private:
-    // A bound of candidate k's translator count from one origin list: any translator
-    // carries two Points of the pattern onto a pair of the list of their difference.
+    // A bound of candidate k's translator count: from the last evaluation's refutations
+    // while they still hold, else from one origin list (any translator carries two
+    // Points of the pattern onto a pair of the list of their difference).
     [[nodiscard]] std::size_t fresh_bound(std::size_t k) const {
         const auto pattern = m_lists.live(k);
-        // The list that bounded the last evaluation still bounds this one if its
-        // difference w is still a difference of the pattern from its first Point.
+        // While the pattern keeps its first Point, and the Point whose difference chose
+        // the list that the last evaluation scanned, every translator's image of the
+        // first Point still lies in that list: only the Vectors that were not refuted
+        // then, or were refuted by a Point the pattern has since lost, can pass now.
         const std::uint32_t at = m_probe[k];
-        if (at != npos32 && pattern[0] == m_probe_first[k]) {
+        if (m_witness[k].second != npos32 && pattern[0] == m_probe_first[k]) {
             const Point first = m_table.points[pattern[0]];
-            const Point other = first + m_table.vectors[at];
-            if (m_remaining.contains(other) && m_remaining.contains(other + m_table.vectors[k])) {
-                return m_lists.size(at) - 1;
+            const Point other = first + m_table.vectors[at == npos32 ? 0 : at];
+            if (at == npos32 ? m_table.restrict_dpitch_zero
+                             : m_remaining.contains(other) && m_remaining.contains(other + m_table.vectors[k])) {
+                const Witness& w = m_witness[k].first;
+                std::size_t bound = w.open + (in_pattern(m_witness[k].second, k) ? 0 : w.by_second);
+                if (at != npos32) bound = std::min(bound, m_lists.size(at) - 1);
+                return bound;
             }
         }
         const Vector w = m_table.points[pattern.back()] - m_table.points[pattern[0]];
@@ -315,35 +323,45 @@ private:
         std::size_t left = candidates.size();
         if (left == 0 || left - 1 < need) {  // one candidate is the zero Vector
             remember_bound(k, m, left == 0 ? 0 : left - 1);
+            remember_witness(k, pattern[1], left == 0 ? 0 : left - 1, 0);
             return std::nullopt;
         }
         // Most candidates fail on their first test or two, so each moved Point is tested
-        // on its own rather than after preparing the whole pattern.
+        // on its own rather than after preparing the whole pattern. Returns the index of
+        // the first Point that misses, or 0 when none does.
         const Point p0 = m_table.points[pattern[0]];
-        auto fits = [&](Vector v) {
+        auto miss = [&](Vector v) -> std::size_t {
             for (std::size_t j = 1; j < m; ++j) {
-                if (!m_remaining.contains(m_table.points[pattern[j]] + v)) return false;
+                if (!m_remaining.contains(m_table.points[pattern[j]] + v)) return j;
             }
-            return true;
+            return 0;
         };
         // Collect the translators, giving up as soon as even every untested candidate
-        // passing could not reach the number needed.
+        // passing could not reach the number needed. Vectors refuted by the second
+        // Point are counted apart from the others (see fresh_bound).
         std::vector<Vector>& found = m_found;
         found.clear();
+        std::size_t by_second = 0, by_other = 0;
         for (std::uint32_t q : candidates) {
             --left;
             const Point to = m_table.points[q];
             const Vector v = to - p0;
-            if (v.is_zero() || (m_table.restrict_dpitch_zero && v.dpitch != 0) || !m_remaining.contains(to)) continue;
-            if (fits(v)) {
+            if (v.is_zero() || (m_table.restrict_dpitch_zero && v.dpitch != 0) || !m_remaining.alive(q)) continue;
+            const std::size_t j = miss(v);
+            if (j == 0) {
                 found.push_back(v);
-            } else if (found.size() + left < need) {
+                continue;
+            }
+            ++(j == 1 ? by_second : by_other);
+            if (found.size() + left < need) {
                 remember_bound(k, m, found.size() + left);  // still a bound while the pattern stays
+                remember_witness(k, pattern[1], found.size() + by_other + left, by_second);
                 return std::nullopt;
             }
         }
         const std::size_t t = found.size();
         remember_bound(k, m, t);
+        remember_witness(k, pattern[1], t + by_other, by_second);
         if (t == 0 || ratio_bound(m, t) < floor) return std::nullopt;
 
         const std::size_t covered = coverage_size(pattern, found);
@@ -356,6 +374,15 @@ private:
         normalize_translators(c.translators);
         finish_key(pattern, c.key);
         return c;
+    }
+
+    // Whether position i is in candidate k's current pattern (it and its image remain).
+    [[nodiscard]] bool in_pattern(std::uint32_t i, std::size_t k) const noexcept {
+        return m_remaining.alive(i) && m_remaining.contains(m_table.points[i] + m_table.vectors[k]);
+    }
+
+    void remember_witness(std::size_t k, std::uint32_t second, std::size_t open, std::size_t by_second) noexcept {
+        m_witness[k] = {Witness{static_cast<std::uint32_t>(open), static_cast<std::uint32_t>(by_second)}, second};
     }
 
     void remember_bound(std::size_t k, std::size_t size, std::size_t t) noexcept {
@@ -395,6 +422,14 @@ private:
     // pattern's first Point then.
     std::vector<std::uint32_t> m_probe;
     std::vector<std::uint32_t> m_probe_first;
+    // What the last scan of candidate k's list refuted: `open` counts the Vectors that
+    // passed or were refuted by a Point other than the second, or were not tested;
+    // `by_second` those refuted by the second Point, whose position is kept beside.
+    struct Witness {
+        std::uint32_t open;
+        std::uint32_t by_second;
+    };
+    std::vector<std::pair<Witness, std::uint32_t>> m_witness;
     // What evaluating candidate k found in round `round`: pruned, or its coverage
     // size and translators.
     struct Memo {
