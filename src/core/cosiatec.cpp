@@ -73,7 +73,7 @@ public:
     explicit Remaining(const MtpTable& table)
         : m_table(table),
           m_index(table.points),
-          m_members(table.points),
+          m_members(table.points, table.origins.size()),
           m_alive(table.points.size(), 1),
           m_size(table.points.size()) {
         if (table.restrict_dpitch_zero) {

@@ -68,7 +68,7 @@ std::vector<Tec> build_tecs(const MtpTable& table) {
     }
     for (std::size_t k = grouped; k < count; ++k) source[k] = source[table.partner(k)];
 
-    const PointSet members(table.points);
+    const PointSet members(table.points, table.origins.size());
     std::vector<TranslatorSet> translators(count);
     std::vector<Vector> scratch;
     std::vector<Point> points;

@@ -128,7 +128,9 @@ private:
 // dense grid (a test is a shift and a mask); others fall back to the hash index.
 class PointSet {
 public:
-    explicit PointSet(std::span<const Point> sorted_distinct) {
+    // `pairs`: how many origin pairs the table beside the set stores, which sizes the
+    // grid the set may afford.
+    PointSet(std::span<const Point> sorted_distinct, std::size_t pairs) {
         if (sorted_distinct.empty()) return;
         const Box box = bounding_box(sorted_distinct);
         m_t0 = box.tmin;
@@ -136,11 +138,10 @@ public:
         m_tspan = box.tmax - box.tmin;
         m_pitches = std::uint64_t{box.pmax} - box.pmin + 1;
         // Music spreads few notes over many ticks, so the grid is mostly empty. Up to
-        // two bits an ordered pair of Points it costs a thirty-second of the MTP table
-        // beside it, and a bit test beats a hash probe several times over. When the
-        // ticks share a step, the rows are steps rather than ticks.
-        const std::uint64_t n = sorted_distinct.size();
-        const std::uint64_t budget = std::max<std::uint64_t>(std::uint64_t{1} << 24, 2 * n * n);
+        // four bits a stored pair it costs at most an eighth of the table beside it, and a bit
+        // test beats a hash probe several times over. When the ticks share a step, the
+        // rows are steps rather than ticks.
+        const std::uint64_t budget = std::max<std::uint64_t>(std::uint64_t{1} << 24, 4 * std::uint64_t{pairs});
         auto fits = [&](std::uint64_t rows) {
             return rows <= budget && m_pitches <= budget && rows * m_pitches <= budget;
         };
