@@ -208,7 +208,10 @@ public:
           m_memo(table.size()),
           m_stamp(table.points.size(), 0) {}
 
-    void start_round() { ++m_round; }
+    void start_round() {
+        ++m_round;
+        m_outcomes.clear();
+    }
 
     // Whether candidate k was already evaluated in this round, directly or through
     // its partner, so that it needs no bound of its own.
@@ -233,10 +236,10 @@ public:
         std::optional<Candidate> result = evaluate_alone(k, floor);
         Memo& memo = m_memo[k];
         memo.round = m_round;
-        memo.full = result.has_value();
+        memo.outcome = npos32;
         if (result) {
-            memo.covered = result->key.coverage_size;
-            memo.translators = result->translators;
+            memo.outcome = static_cast<std::uint32_t>(m_outcomes.size());
+            m_outcomes.push_back(Outcome{result->key.coverage_size, result->translators});
         }
         return result;
     }
@@ -275,9 +278,10 @@ private:
     // Candidate k from its partner's evaluation in this round (its pattern is the
     // partner's moved by the partner's Vector).
     std::optional<Candidate> from_partner(std::size_t k, std::uint32_t partner, double floor) {
-        const Memo& memo = m_memo[partner];
+        const std::uint32_t at = m_memo[partner].outcome;
         // A partner pruned against an earlier, lower floor prunes this one too.
-        if (!memo.full) return std::nullopt;
+        if (at == npos32) return std::nullopt;
+        const Outcome& memo = m_outcomes[at];
         const auto pattern = m_lists.live(k);
         const std::size_t m = pattern.size();
         Candidate c;
@@ -386,8 +390,8 @@ private:
     }
 
     void remember_bound(std::size_t k, std::size_t size, std::size_t t) noexcept {
-        m_cached_size[k] = size;
-        m_cached_t[k] = t;
+        m_cached_size[k] = static_cast<std::uint32_t>(size);  // both below the number of Points
+        m_cached_t[k] = static_cast<std::uint32_t>(t);
     }
 
     // The pattern and its translates, each Point counted once.
@@ -416,8 +420,8 @@ private:
     const MtpTable& m_table;
     const LiveLists& m_lists;
     const Remaining& m_remaining;
-    std::vector<std::size_t> m_cached_size;
-    std::vector<std::size_t> m_cached_t;
+    std::vector<std::uint32_t> m_cached_size;
+    std::vector<std::uint32_t> m_cached_t;
     // The Vector whose origin list bounded candidate k's last evaluation, and the
     // pattern's first Point then.
     std::vector<std::uint32_t> m_probe;
@@ -430,15 +434,18 @@ private:
         std::uint32_t by_second;
     };
     std::vector<std::pair<Witness, std::uint32_t>> m_witness;
-    // What evaluating candidate k found in round `round`: pruned, or its coverage
-    // size and translators.
+    // What evaluating candidate k found in round `round`: pruned (npos32), or the
+    // position of its coverage size and translators among this round's outcomes.
     struct Memo {
         std::uint32_t round = 0;
-        bool full = false;
-        std::size_t covered = 0;
+        std::uint32_t outcome = npos32;
+    };
+    struct Outcome {
+        std::size_t covered;
         std::vector<Vector> translators;
     };
     std::vector<Memo> m_memo;
+    std::vector<Outcome> m_outcomes;
     std::uint32_t m_round = 0;
     std::vector<std::uint32_t> m_stamp;  // coverage counting: positions seen in this epoch
     std::uint32_t m_epoch = 0;
