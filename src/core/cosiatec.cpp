@@ -12,6 +12,7 @@
 #include "cosiatec.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -204,7 +205,7 @@ public:
           m_cached_t(table.size(), 0),
           m_probe(table.size(), npos32),
           m_probe_first(table.size(), 0),
-          m_witness(table.size(), {Witness{0, 0}, npos32}),
+          m_witness(table.size()),
           m_memo(table.size()),
           m_stamp(table.points.size(), 0) {}
 
@@ -255,13 +256,16 @@ private:
         // first Point still lies in that list: only the Vectors that were not refuted
         // then, or were refuted by a Point the pattern has since lost, can pass now.
         const std::uint32_t at = m_probe[k];
-        if (m_witness[k].second != npos32 && pattern[0] == m_probe_first[k]) {
+        const Witness& seen = m_witness[k];
+        if (seen.at[0] != npos32 && pattern[0] == m_probe_first[k]) {
             const Point first = m_table.points[pattern[0]];
             const Point other = first + m_table.vectors[at == npos32 ? 0 : at];
             if (at == npos32 ? m_table.restrict_dpitch_zero
                              : m_remaining.contains(other) && m_remaining.contains(other + m_table.vectors[k])) {
-                const Witness& w = m_witness[k].first;
-                std::size_t bound = w.open + (in_pattern(m_witness[k].second, k) ? 0 : w.by_second);
+                std::size_t bound = seen.open;
+                for (std::size_t i = 0; i < kWitnesses; ++i) {
+                    if (seen.refuted[i] != 0 && !in_pattern(seen.at[i], k)) bound += seen.refuted[i];
+                }
                 if (at != npos32) bound = std::min(bound, m_lists.size(at) - 1);
                 return bound;
             }
@@ -327,7 +331,8 @@ private:
         std::size_t left = candidates.size();
         if (left == 0 || left - 1 < need) {  // one candidate is the zero Vector
             remember_bound(k, m, left == 0 ? 0 : left - 1);
-            remember_witness(k, pattern[1], left == 0 ? 0 : left - 1, 0);
+            m_refuted.fill(0);
+            remember_witness(k, pattern, left == 0 ? 0 : left - 1);
             return std::nullopt;
         }
         // Most candidates fail on their first test or two, so each moved Point is tested
@@ -345,7 +350,9 @@ private:
         // Point are counted apart from the others (see fresh_bound).
         std::vector<Vector>& found = m_found;
         found.clear();
-        std::size_t by_second = 0, by_other = 0;
+        std::array<std::size_t, kWitnesses>& refuted = m_refuted;
+        refuted.fill(0);
+        std::size_t by_other = 0;
         for (std::uint32_t q : candidates) {
             --left;
             const Point to = m_table.points[q];
@@ -356,16 +363,16 @@ private:
                 found.push_back(v);
                 continue;
             }
-            ++(j == 1 ? by_second : by_other);
+            ++(j <= kWitnesses ? refuted[j - 1] : by_other);
             if (found.size() + left < need) {
                 remember_bound(k, m, found.size() + left);  // still a bound while the pattern stays
-                remember_witness(k, pattern[1], found.size() + by_other + left, by_second);
+                remember_witness(k, pattern, found.size() + by_other + left);
                 return std::nullopt;
             }
         }
         const std::size_t t = found.size();
         remember_bound(k, m, t);
-        remember_witness(k, pattern[1], t + by_other, by_second);
+        remember_witness(k, pattern, t + by_other);
         if (t == 0 || ratio_bound(m, t) < floor) return std::nullopt;
 
         const std::size_t covered = coverage_size(pattern, found);
@@ -385,8 +392,16 @@ private:
         return m_remaining.alive(i) && m_remaining.contains(m_table.points[i] + m_table.vectors[k]);
     }
 
-    void remember_witness(std::size_t k, std::uint32_t second, std::size_t open, std::size_t by_second) noexcept {
-        m_witness[k] = {Witness{static_cast<std::uint32_t>(open), static_cast<std::uint32_t>(by_second)}, second};
+    // Records the last scan of candidate k: `open` Vectors not refuted by the first
+    // Points after pattern[0], and m_refuted[i] refuted by pattern[i + 1]. Counts stay
+    // below the number of Points.
+    void remember_witness(std::size_t k, std::span<const std::uint32_t> pattern, std::size_t open) noexcept {
+        Witness& w = m_witness[k];
+        w.open = static_cast<std::uint32_t>(open);
+        for (std::size_t i = 0; i < kWitnesses; ++i) {
+            w.at[i] = i + 1 < pattern.size() ? pattern[i + 1] : npos32;
+            w.refuted[i] = static_cast<std::uint32_t>(m_refuted[i]);
+        }
     }
 
     void remember_bound(std::size_t k, std::size_t size, std::size_t t) noexcept {
@@ -427,13 +442,18 @@ private:
     std::vector<std::uint32_t> m_probe;
     std::vector<std::uint32_t> m_probe_first;
     // What the last scan of candidate k's list refuted: `open` counts the Vectors that
-    // passed or were refuted by a Point other than the second, or were not tested;
-    // `by_second` those refuted by the second Point, whose position is kept beside.
+    // passed, or were refuted by a later Point than those kept, or were not tested;
+    // refuted[i] those refuted by the Point at position at[i], the pattern's (i + 2)-th
+    // then. Most Vectors fail on the second or third Point, so two witnesses bound a
+    // pattern that lost other Points almost as tightly as a new scan.
+    static constexpr std::size_t kWitnesses = 2;
     struct Witness {
-        std::uint32_t open;
-        std::uint32_t by_second;
+        std::uint32_t open = 0;
+        std::array<std::uint32_t, kWitnesses> at{npos32, npos32};  // at[0] == npos32: no scan yet
+        std::array<std::uint32_t, kWitnesses> refuted{};
     };
-    std::vector<std::pair<Witness, std::uint32_t>> m_witness;
+    std::vector<Witness> m_witness;
+    std::array<std::size_t, kWitnesses> m_refuted{};  // the counts of the scan under way
     // What evaluating candidate k found in round `round`: pruned (npos32), or the
     // position of its coverage size and translators among this round's outcomes.
     struct Memo {
