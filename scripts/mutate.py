@@ -174,6 +174,8 @@ def run(cmd: list[str], cwd: Path, env: dict[str, str], timeout: float) -> tuple
         os.killpg(proc.pid, signal.SIGKILL)
         out, _ = proc.communicate()
         return "timeout", out
+    if proc.returncode < 0:  # killed by a signal: a crash
+        return "failed", out + f"\nSignal {-proc.returncode}: the test process crashed\n"
     return ("ok" if proc.returncode == 0 else "failed"), out
 
 
@@ -183,7 +185,7 @@ def first_failure(output: str) -> str:
         if line.startswith(("FAILED ", "ERROR ")):
             return line.split(" - ")[0]
     for line in output.splitlines():
-        if line.startswith(("Fatal Python error", "Segmentation fault")) or "Sanitizer" in line:
+        if line.startswith(("Fatal Python error", "Signal ")) or "Sanitizer" in line:
             return "crash: " + line.strip()
     return "no test reported a failure"
 
