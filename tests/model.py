@@ -112,11 +112,12 @@ def check_partition(dataset, tecs):
     assert seen == set(dataset)
 
 
-def check_cosiatec(dataset, tecs, restrict=False):
+def check_cosiatec(dataset, tecs, restrict=False, admit=lambda pattern, key: True):
     """Replays the greedy choice: each TEC is the first candidate, in the builders'
-    order, with the best key; one-point TECs for what no candidate covers."""
+    order, with the best key among those ``admit`` accepts; one-point TECs for what no
+    candidate covers."""
     remaining, tecs = set(dataset), list(tecs)
-    while cands := siatec(sorted(remaining), restrict):
+    while cands := [(p, tr) for p, tr in siatec(sorted(remaining), restrict) if admit(p, sort_key(p, tr, remaining))]:
         assert tecs, "encoding stops while candidates remain"
         t = tecs.pop(0)
         chosen = (tuple(t.pattern), frozenset(t.translators))

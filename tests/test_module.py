@@ -224,10 +224,16 @@ def test_loops_leave_memory_and_reference_counts_flat():
                 call()
         gc.collect()
 
-    n = 1_000 if ASAN else 2_000
+    n = 500 if ASAN else 2_000
     rounds(200)
-    refs, blocks, heap = [sys.getrefcount(x) for x in watched], sys.getallocatedblocks(), allocated_bytes()
-    rounds(n)
+    refs = [sys.getrefcount(x) for x in watched]
+    growth = []
+    for _ in range(2):
+        blocks, heap = sys.getallocatedblocks(), allocated_bytes()
+        rounds(n)
+        growth.append((sys.getallocatedblocks() - blocks, allocated_bytes() - heap))
     assert [sys.getrefcount(x) for x in watched] == refs
-    # A leak of one object or buffer per call shows as n blocks or 16 n bytes; caches move far less.
-    assert sys.getallocatedblocks() - blocks < n // 4 and allocated_bytes() - heap < 2 * n
+    # A leak of one object or buffer per call shows as n blocks or 16 n bytes or more in every
+    # window; the interpreter's caches grow now and then, mostly in one window. Under the
+    # sanitizer every Python object is a malloc block, and they add some 10 bytes a round.
+    assert min(b for b, _ in growth) < n // 4 and min(h for _, h in growth) < (12 if ASAN else 2) * n, growth

@@ -27,7 +27,8 @@ import csv
 import operator
 import os
 import warnings
-from collections.abc import Iterable
+from collections.abc import Callable, Iterable
+from contextvars import ContextVar
 from pathlib import Path
 from typing import Any, Literal
 
@@ -175,7 +176,17 @@ def morphetic_pitch(step: str, octave: int) -> int:
 # Readers
 
 
+#: When set, called with the number of notes of every piece read in this context,
+#: before equal points are merged; the batch runner counts notes with it and may
+#: raise from it to stop reading a piece that is too large.
+note_count_hook: ContextVar[Callable[[int], None] | None] = ContextVar("note_count_hook", default=None)
+
+
 def _finish(points: Iterable[Point]) -> list[Point]:
+    points = list(points)
+    hook = note_count_hook.get()
+    if hook is not None:
+        hook(len(points))
     return sorted(set(points))
 
 
@@ -231,6 +242,8 @@ def read_midi(path: str | os.PathLike[str], *, include_drums: bool = False) -> l
     mido = _import_optional("mido", "reading MIDI files")
     try:
         with open(path, "rb") as f:
+            if os.fstat(f.fileno()).st_size == 0:
+                raise PieceError(path, "not a valid MIDI file: the file is empty")
             try:
                 midi = mido.MidiFile(file=f, clip=False)
             except (OSError, EOFError, ValueError, KeyError, IndexError, TypeError) as e:
@@ -289,7 +302,7 @@ def read_score(path: str | os.PathLike[str], *, pitch: PitchKind = "midi") -> li
         problem = str(e).strip().splitlines()[0] if str(e).strip() else type(e).__name__
         raise PieceError(path, f"cannot read the score: {problem}") from None
     if len(notes) == 0:
-        return []
+        return _finish([])
     onsets = [int(t) for t in notes["onset_div"]]
     shift = -min(min(onsets), 0)  # a pickup may start before 0
     if pitch == "midi":

@@ -7,7 +7,8 @@ pattern (the pattern itself and the pattern moved by each translator) is
 outlined by a line through its points, solid for the pattern and dashed for
 the translated copies, with the TEC's number written at the start of the
 pattern. A legend lists each TEC with its pattern size, its translators and its
-compression ratio.
+compression ratio, under the encoding's length and compression factor (as the
+literature counts them, see :mod:`motivra.sia_family.engine`).
 
 Needs matplotlib (the ``plot`` extra). No GUI backend is used, so it works on a
 headless machine.
@@ -20,6 +21,7 @@ from collections.abc import Sequence
 from typing import TYPE_CHECKING, Any
 
 from ._core import TranslationalEquivalence
+from .engine import encoding_length
 from .io import MissingDependencyError, as_points
 
 if TYPE_CHECKING:
@@ -204,6 +206,8 @@ def plot_encoding(
     ax.grid(True, axis="y", color="#eeeeee", linewidth=0.6, zorder=0)
     ax.set_axisbelow(True)
     n_points = len(piece)
+    length = sum(encoding_length(t) for t in tecs)
+    factor = n_points / length if length else float("nan")
     heading = title or "Encoding"
     ax.set_title(
         f"{heading}\n{n_points} points, {len(tecs)} TEC{'' if len(tecs) == 1 else 's'}; "
@@ -216,7 +220,8 @@ def plot_encoding(
             loc="outside right upper",
             fontsize=8,
             frameon=False,
-            title="TEC: pattern size x occurrences, compression ratio, translators",
+            title=f"TEC: pattern size x occurrences, compression ratio, translators\n"
+            f"(encoding length {length}, compression factor {factor:.4g})",
             title_fontsize=8,
             alignment="left",
             handlelength=1.2,

@@ -70,8 +70,9 @@ struct Candidate {
 
 class Compressor {
 public:
-    Compressor(std::span<const Point> dataset, bool restrict_dpitch_zero)
-        : m_table(sia_table(dataset, restrict_dpitch_zero, true)),
+    Compressor(std::span<const Point> dataset, const CompressOptions& options)
+        : m_options(options),
+          m_table(sia_table(dataset, options.restrict_dpitch_zero, true, options.monitor)),
           m_index(m_table.points),
           m_members(m_table.points),
           m_alive(m_table.points.size(), 1),
@@ -109,6 +110,9 @@ public:
             for (std::uint32_t i : pattern) points.push_back(m_table.points[i]);
             cover(pattern, best.translators);
             result.emplace_back(std::move(points), std::move(best.translators));
+            if (m_options.monitor && m_options.report) {
+                m_options.monitor->report(m_table.points.size() - m_remaining, m_table.points.size(), result.size());
+            }
         }
         for (std::size_t i = 0; i < m_alive.size(); ++i) {
             if (m_alive[i]) result.emplace_back(std::vector<Point>{m_table.points[i]}, std::vector<Vector>{});
@@ -132,6 +136,7 @@ private:
         const std::uint8_t* alive = m_alive.data();  // 0 or 1
         std::size_t kept = 0;
         for (const std::uint32_t k : m_active) {
+            tick(m_options.monitor);
             const std::size_t begin = m_table.offsets[k];
             std::size_t out = begin;
             // Branch-free: whether a pair survives is unpredictable, so every pair is
@@ -315,7 +320,7 @@ private:
 
     // Keeps `c` if it ranks strictly better, or equally and earlier in builder order.
     void offer(std::size_t k, std::optional<Candidate>&& c) {
-        if (!c) return;
+        if (!c || c->key.compactness < m_options.min_compactness) return;
         m_strong.emplace_back(c->key.compression_ratio, static_cast<std::uint32_t>(k));
         if (m_best) {
             const int order = compare(c->key, m_best->key);
@@ -339,13 +344,15 @@ private:
                           [](const auto& a, const auto& b) { return a.first > b.first; });
         for (std::size_t h = 0; h < warm; ++h) {
             const std::uint32_t k = prior[h].second;
-            if (m_end[k] - m_table.offsets[k] >= 2) offer(k, evaluate(k, floor()));
+            if (admitted(m_end[k] - m_table.offsets[k])) offer(k, evaluate(k, floor()));
         }
         // Then every candidate whose bounds reach the floor. The cheap ones come first:
         // a ratio is below the pattern size and below remaining Points / pattern size.
         const double cap_r = static_cast<double>(m_remaining);
         for (const std::uint32_t k : m_active) {
+            tick(m_options.monitor);
             const std::size_t size = m_end[k] - m_table.offsets[k];
+            if (!admitted(size)) continue;
             const auto m = static_cast<double>(size);
             const double f = floor();
             if (m < f || cap_r / m < f) continue;
@@ -353,12 +360,22 @@ private:
             const std::uint32_t partner = m_table.partner(k);
             if (partner != npos32 && partner != k && m_memo[partner].round == m_round) {
                 offer(k, from_partner(k, partner, f));
-            } else if (ratio_bound(size, translator_bound(k)) >= f) {
-                offer(k, evaluate_and_remember(k, f));
+            } else {
+                // A bound holds as long as the pattern keeps its size (it only loses Points).
+                const std::size_t t = translator_bound(k);
+                m_cached_size[k] = size;
+                m_cached_t[k] = t;
+                if (ratio_bound(size, t) >= f) offer(k, evaluate_and_remember(k, f));
             }
         }
-        if (!m_best) return std::nullopt;  // cannot happen: every listed MTP has its own Vector
+        if (!m_best) return std::nullopt;  // no admitted candidate is left
         return m_best_k;
+    }
+
+    // Whether a pattern of this size may be chosen (lists of fewer than two pairs are no
+    // patterns of the remaining Points).
+    [[nodiscard]] bool admitted(std::size_t size) const noexcept {
+        return size >= 2 && size >= m_options.min_pattern_size && size <= m_options.max_pattern_size;
     }
 
     // The bound below which a candidate cannot reach the best ratio. The small margin
@@ -379,6 +396,7 @@ private:
         }
     }
 
+    CompressOptions m_options;
     MtpTable m_table;
     PointIndex m_index;
     PointSet m_members;  // the remaining Points
@@ -418,7 +436,13 @@ private:
 
 std::vector<Tec> cosiatec_compress(std::span<const Point> dataset, bool restrict_dpitch_zero,
                                    [[maybe_unused]] bool sweepline_optimization) {
-    return Compressor(dataset, restrict_dpitch_zero).run();
+    CompressOptions options;
+    options.restrict_dpitch_zero = restrict_dpitch_zero;
+    return Compressor(dataset, options).run();
+}
+
+std::vector<Tec> cosiatec_compress(std::span<const Point> dataset, const CompressOptions& options) {
+    return Compressor(dataset, options).run();
 }
 
 }  // namespace motivra::sia

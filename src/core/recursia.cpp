@@ -10,10 +10,20 @@
 namespace motivra::sia {
 
 std::vector<Tec> recursive_cosiatec_compress(std::span<const Point> dataset, bool restrict_dpitch_zero,
-                                             std::size_t min_pattern_size, bool sweepline_optimization) {
-    std::vector<Tec> top = cosiatec_compress(dataset, restrict_dpitch_zero, sweepline_optimization);
-    const std::size_t threshold = std::max<std::size_t>(min_pattern_size, 2);
+                                             std::size_t min_pattern_size,
+                                             [[maybe_unused]] bool sweepline_optimization) {
+    CompressOptions options;
+    options.restrict_dpitch_zero = restrict_dpitch_zero;
+    return recursive_cosiatec_compress(dataset, options, min_pattern_size);
+}
 
+std::vector<Tec> recursive_cosiatec_compress(std::span<const Point> dataset, const CompressOptions& options,
+                                             std::size_t min_recursion_size) {
+    std::vector<Tec> top = cosiatec_compress(dataset, options);
+    const std::size_t threshold = std::max<std::size_t>(min_recursion_size, 2);
+    // Nested runs may still be stopped, but their progress is not the caller's.
+    CompressOptions nested = options;
+    nested.report = false;
     struct Work {
         Tec* node;
         std::size_t source_size;  // distinct Points of the data the node was found in
@@ -27,7 +37,7 @@ std::vector<Tec> recursive_cosiatec_compress(std::span<const Point> dataset, boo
         Tec& node = *item.node;
         // Chosen patterns are MTPs, so their Points are distinct.
         if (node.pattern.size() < threshold || node.pattern.size() >= item.source_size) continue;
-        std::vector<Tec> children = cosiatec_compress(node.pattern, restrict_dpitch_zero, sweepline_optimization);
+        std::vector<Tec> children = cosiatec_compress(node.pattern, nested);
         std::vector<TecPtr> kids;
         kids.reserve(children.size());
         for (Tec& child : children) {

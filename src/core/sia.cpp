@@ -67,10 +67,11 @@ namespace {
 // every pair, or only pairs within one pitch. The outer position ascends, so every
 // origin list fills in ascending order.
 template <class F>
-void for_each_pair(const MtpTable& t, F&& f) {
+void for_each_pair(const MtpTable& t, Monitor* monitor, F&& f) {
     const std::uint32_t n = static_cast<std::uint32_t>(t.points.size());
     if (!t.restrict_dpitch_zero) {
         for (std::uint32_t i = 0; i < n; ++i) {
+            tick(monitor);
             for (std::uint32_t j = 0; j < n; ++j) {
                 if (j != i) f(i, j);
             }
@@ -78,6 +79,7 @@ void for_each_pair(const MtpTable& t, F&& f) {
         return;
     }
     for (std::uint32_t i = 0; i < n; ++i) {
+        tick(monitor);
         for (std::uint32_t j : t.row(t.row_of[i])) {
             if (j != i) f(i, j);
         }
@@ -108,17 +110,18 @@ void build_rows(MtpTable& t) {
 namespace {
 
 // The general path: any coordinates, differences that may wrap around, hashed.
-void build_hashed(MtpTable& t, std::size_t pairs, bool with_targets) {
+void build_hashed(MtpTable& t, std::size_t pairs, bool with_targets, Monitor* monitor) {
     const std::size_t n = t.points.size();
 
     // Pass 1: count the origins of every Vector.
     t.lookup = VectorTable(std::min<std::size_t>(pairs, 4 * n + 64));
-    for_each_pair(t, [&](std::uint32_t i, std::uint32_t j) { ++t.lookup.upsert(t.points[j] - t.points[i]); });
+    for_each_pair(t, monitor, [&](std::uint32_t i, std::uint32_t j) { ++t.lookup.upsert(t.points[j] - t.points[i]); });
 
     // Keep the Vectors with two or more origins, in ascending order.
     std::vector<std::uint64_t> kept;
     std::size_t total = 0;
     for (std::size_t s = 0; s < t.lookup.slot_count(); ++s) {
+        if ((s & 4095) == 0) tick(monitor);
         if (!t.lookup.occupied(s)) continue;
         if (t.lookup.value_at(s) >= 2) {
             kept.push_back(vector_key(t.lookup.key_at(s)));
@@ -151,14 +154,14 @@ void build_hashed(MtpTable& t, std::size_t pairs, bool with_targets) {
     t.origins.resize(total);
     if (with_targets) {
         t.targets.resize(total);
-        for_each_pair(t, [&](std::uint32_t i, std::uint32_t j) {
+        for_each_pair(t, monitor, [&](std::uint32_t i, std::uint32_t j) {
             const std::uint32_t k = t.lookup.find(t.points[j] - t.points[i]);
             if (k == npos32) return;
             t.targets[cursor[k]] = j;
             t.origins[cursor[k]++] = i;
         });
     } else {
-        for_each_pair(t, [&](std::uint32_t i, std::uint32_t j) {
+        for_each_pair(t, monitor, [&](std::uint32_t i, std::uint32_t j) {
             const std::uint32_t k = t.lookup.find(t.points[j] - t.points[i]);
             if (k != npos32) t.origins[cursor[k]++] = i;
         });
@@ -170,7 +173,7 @@ void build_hashed(MtpTable& t, std::size_t pairs, bool with_targets) {
 // negation of a forward one with the same number of origins, and the forward Vectors
 // index a dense grid when their box is small, as it is for music. Half the pairs,
 // no hashing, and the grid scan yields the Vectors already sorted.
-bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets) {
+bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets, Monitor* monitor) {
     const std::size_t n = t.points.size();
     if (n < 2) return false;
     const auto [tmin, tmax, pmin, pmax] = bounding_box(t.points);
@@ -215,11 +218,13 @@ bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets) {
     auto for_each_forward = [&](auto&& f) {
         if (!t.restrict_dpitch_zero) {
             for (std::uint32_t i = 0; i < n; ++i) {
+                tick(monitor);
                 for (std::uint32_t j = i + 1; j < n; ++j) f(i, j);
             }
             return;
         }
         for (std::uint32_t i = 0; i < n; ++i) {
+            tick(monitor);
             const std::size_t end = t.row_offsets[t.row_of[i] + 1];
             for (std::size_t k = row_pos[i] + 1; k < end; ++k) f(i, t.row_members[k]);
         }
@@ -231,10 +236,11 @@ bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets) {
     // The kept forward Vectors in grid order, which is ascending order; the backward
     // ones follow as their negations in reverse, which is ascending too.
     std::size_t kept = 0, total = 0;
-    for (std::uint32_t c : t.grid) {
-        if (c >= 2) {
+    for (std::size_t c = 0; c < cells; ++c) {
+        if ((c & 4095) == 0) tick(monitor);
+        if (t.grid[c] >= 2) {
             ++kept;
-            total += c;
+            total += t.grid[c];
         }
     }
     if (kept > npos32 / 2) throw std::bad_alloc();
@@ -246,6 +252,7 @@ bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets) {
     std::size_t k = 0, at = 0;
     std::vector<std::uint32_t> counts(kept);
     for (std::size_t c = 0; c < cells; ++c) {
+        if ((c & 4095) == 0) tick(monitor);
         if (t.grid[c] < 2) {
             t.grid[c] = npos32;
             continue;
@@ -285,7 +292,7 @@ bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets) {
 
 }  // namespace
 
-MtpTable sia_table(std::span<const Point> dataset, bool restrict_dpitch_zero, bool with_targets) {
+MtpTable sia_table(std::span<const Point> dataset, bool restrict_dpitch_zero, bool with_targets, Monitor* monitor) {
     MtpTable t;
     t.restrict_dpitch_zero = restrict_dpitch_zero;
     t.points = distinct_sorted(dataset);
@@ -309,7 +316,7 @@ MtpTable sia_table(std::span<const Point> dataset, bool restrict_dpitch_zero, bo
 
     t.may_wrap = std::any_of(t.points.begin(), t.points.end(),
                              [](const Point& p) { return p.tick >= 0x80000000u || p.pitch >= 0x80000000u; });
-    if (!build_dense(t, pairs, with_targets)) build_hashed(t, pairs, with_targets);
+    if (!build_dense(t, pairs, with_targets, monitor)) build_hashed(t, pairs, with_targets, monitor);
     return t;
 }
 

@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "monitor.hpp"
 #include "points.hpp"
 #include "tables.hpp"
 
@@ -88,6 +89,8 @@ inline void points_at(std::span<const Point> points, std::span<const std::uint32
 // Builds the MTP map of `dataset`. Costs O(n^2) time over the n distinct Points
 // (or over the pairs within each pitch when `restrict_dpitch_zero` is set) and memory
 // proportional to the total length of the MTPs.
-[[nodiscard]] MtpTable sia_table(std::span<const Point> dataset, bool restrict_dpitch_zero, bool with_targets = false);
+// `monitor`, when given, is ticked as the pairs are gone through.
+[[nodiscard]] MtpTable sia_table(std::span<const Point> dataset, bool restrict_dpitch_zero, bool with_targets = false,
+                                 Monitor* monitor = nullptr);
 
 }  // namespace motivra::sia

@@ -10,6 +10,7 @@
 #include "py_args.hpp"
 #include "py_convert.hpp"
 #include "py_docs.hpp"
+#include "py_tec.hpp"
 #include "recursia.hpp"
 #include "sia.hpp"
 #include "siatec.hpp"
@@ -21,17 +22,7 @@ namespace {
 
 // ---- the class ------------------------------------------------------------------
 
-struct TecObject {
-    PyObject_HEAD TecPtr tec;  // never null; the record is never changed once here
-};
-
 const Tec& record(PyObject* self) noexcept { return *reinterpret_cast<TecObject*>(self)->tec; }
-
-Ref new_instance(PyTypeObject* type, TecPtr tec) {
-    Ref self = check(type->tp_alloc(type, 0));
-    new (&reinterpret_cast<TecObject*>(self.get())->tec) TecPtr(std::move(tec));
-    return self;
-}
 
 PyTypeObject* tec_type_checked() {
     PyObject* type = tec_type();
@@ -39,16 +30,7 @@ PyTypeObject* tec_type_checked() {
     return reinterpret_cast<PyTypeObject*>(type);
 }
 
-// Moves each record into a new instance, in order.
-Ref tec_list(std::vector<Tec>&& records) {
-    PyTypeObject* type = tec_type_checked();
-    Ref list = check(PyList_New(static_cast<Py_ssize_t>(records.size())));
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        Ref item = new_instance(type, std::make_shared<const Tec>(std::move(records[i])));
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
-    }
-    return list;
-}
+Ref tec_list(std::vector<Tec>&& records) { return py::tec_list(tec_type_checked(), std::move(records)); }
 
 std::vector<TecPtr> to_sub_tecs(PyObject* obj) {
     std::vector<TecPtr> subs;

@@ -1,0 +1,179 @@
+import random
+import signal
+import subprocess
+import sys
+import threading
+from concurrent.futures import ThreadPoolExecutor
+from pathlib import Path
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+from motivra.sia_family import TranslationalEquivalence, cosiatec_compress, engine, recursive_cosiatec_compress
+
+import model
+from conftest import datasets, records
+
+JKU = Path(__file__).resolve().parents[2] / "shared" / "data" / "jkupdd"
+
+
+@settings(max_examples=150)
+@given(datasets(max_size=12), st.booleans(), st.booleans())
+def test_defaults_give_the_reference_records(dataset, flag, recursive):
+    reference = (recursive_cosiatec_compress if recursive else cosiatec_compress)(dataset, flag)
+    got = engine.compress(dataset, recursive=recursive, restrict_dpitch_zero=flag)
+    assert [repr(t) for t in got.tecs] == [repr(t) for t in reference]
+    assert all(type(t) is TranslationalEquivalence for t in got.tecs)
+    assert got.points == len(set(dataset))
+    assert sum(len(t.coverage) for t in got.tecs) == got.points
+
+
+@settings(max_examples=150)
+@given(
+    datasets(max_size=12), st.booleans(), st.integers(1, 4), st.none() | st.integers(2, 6), st.sampled_from([0, 0.5, 1])
+)
+def test_options_narrow_the_greedy_choice(dataset, flag, low, high, compact):
+    high = None if high is None else max(high, low)
+
+    def admit(pattern, key):
+        return low <= len(pattern) <= (high or len(pattern)) and key[1] >= compact
+
+    got = engine.compress(
+        dataset, restrict_dpitch_zero=flag, min_pattern_size=low, max_pattern_size=high, min_compactness=compact
+    )
+    model.check_partition(dataset, got.tecs)
+    model.check_cosiatec(dataset, got.tecs, flag, admit)
+    assert got.residual == tuple(sorted(set(dataset) - set().union(*(t.coverage for t in got.tecs[: got.rounds]))))
+    assert got.length == sum(len(t.pattern) + len(t.translators) for t in got.tecs)
+
+
+def test_nested_length_counts_translators_and_the_nested_encoding():
+    leaf = TranslationalEquivalence([(0, 0), (1, 1)], {(5, 0)}, None)
+    top = TranslationalEquivalence([], {(10, 0), (20, 0)}, [leaf, leaf])
+    assert engine.encoding_length(leaf) == 3
+    assert engine.encoding_length(top) == 2 + 3 + 3
+
+
+@pytest.mark.parametrize("piece", ["gibbons", "bach"])
+def test_real_pieces_match_the_reference(request, piece):
+    points = request.getfixturevalue(piece)
+    for recursive, reference in [(False, cosiatec_compress), (True, recursive_cosiatec_compress)]:
+        got = engine.compress(points, recursive=recursive)
+        assert [repr(t) for t in got.tecs] == [repr(t) for t in reference(points)]
+
+
+@pytest.mark.skipif(not JKU.is_dir(), reason="the JKU pieces are not beside the repository")
+@pytest.mark.parametrize(
+    "name, factor",
+    [
+        ("gibbonsSilverSwan1612", 2.2966),
+        ("bachBWV889Fg", 2.6777),
+        ("beethovenOp2No1Mvt3", 3.8741),
+        ("mozartK282Mvt2", 4.2228),
+        ("chopinOp24No4", 3.7934),
+    ],  # fmt: skip
+)
+def test_compression_factor_on_the_jku_pieces_in_morphetic_pitch(name, factor):
+    rows = (JKU / f"{name}_polyphonic_morph.csv").read_text().split()[1:]
+    points = [tuple(map(int, row.split(","))) for row in rows]
+    assert round(engine.compress(points).compression_factor, 4) == factor
+
+
+@pytest.mark.parametrize(
+    "options, error, text",
+    [
+        ({"algorithm": "siatec"}, ValueError, "unknown algorithm 'siatec'"),
+        ({"min_pattern_size": 0}, ValueError, "min_pattern_size must be at least 1"),
+        ({"min_pattern_size": True}, TypeError, "min_pattern_size must be an integer"),
+        ({"max_pattern_size": 2.5}, TypeError, "max_pattern_size must be an integer"),
+        ({"min_pattern_size": 4, "max_pattern_size": 3}, ValueError, "is below min_pattern_size"),
+        ({"min_compactness": 1.5}, ValueError, "min_compactness must lie in 0..1"),
+        ({"min_compactness": "0"}, TypeError, "min_compactness must be a number"),
+        ({"min_recursion_size": -1}, ValueError, "min_recursion_size must be at least 1"),
+        ({"progress": 3}, TypeError, "progress must be callable"),
+    ],
+)
+def test_bad_options(options, error, text):
+    with pytest.raises(error, match=text):
+        engine.compress([(0, 0), (1, 1)], **options)
+
+
+def test_progress_reports_and_an_exception_from_it_stops_the_run():
+    rng = random.Random(1)
+    points = [(rng.randrange(6000), rng.randrange(48)) for _ in range(1500)]
+    seen = []
+
+    def progress(covered, total, tecs):
+        seen.append((covered, total, tecs))
+
+    done = engine.compress(points, progress=progress)
+    assert seen and all(0 < c <= t == done.points and 0 < k for c, t, k in seen)
+    assert [c for c, _, _ in seen] == sorted(c for c, _, _ in seen)
+
+    def stop(*_):
+        raise ArithmeticError
+
+    before = sys.getrefcount(stop)
+    for _ in range(3):
+        with pytest.raises(ArithmeticError):
+            engine.compress(points, progress=stop)
+    assert sys.getrefcount(stop) == before
+
+
+def test_threads_give_the_sequential_results(bach, gibbons):
+    pieces = [bach, gibbons, bach[::-1], gibbons[:200]]
+    expected = [records(engine.compress(p).tecs) for p in pieces]
+    with ThreadPoolExecutor(4) as pool:
+        assert [records(e.tecs) for e in pool.map(engine.compress, pieces)] == expected
+
+
+LONG_RUN = """
+import random, sys
+from motivra.sia_family import engine
+from motivra.sia_family.cli import main
+rng = random.Random(4000)
+points = [(rng.randrange(4096), rng.randrange(128)) for _ in range(4000)]
+with open(sys.argv[2], "w") as f:
+    f.write("tick,pitch\\n" + "".join(f"{t},{p}\\n" for t, p in points))
+print("ready", flush=True)
+if sys.argv[1] == "cli":
+    sys.exit(main([sys.argv[2]]))
+try:
+    engine.compress(points)
+except KeyboardInterrupt:
+    print("interrupted", flush=True)
+    sys.exit(3)
+"""
+
+
+@pytest.mark.parametrize(
+    "how, status, said", [("engine", 3, ("interrupted", "")), ("cli", 130, ("", "motivra-sia: interrupted"))]
+)
+def test_sigint_interrupts_a_long_run(tmp_path, how, status, said):
+    # -P: the child must import the installed package, not the source tree beside it.
+    command = [sys.executable, "-P", "-c", LONG_RUN, how, str(tmp_path / "piece.csv")]
+    with subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True) as proc:
+        try:
+            assert proc.stdout.readline().strip() == "ready", proc.stderr.read()
+            threading.Event().wait(1.0)
+            proc.send_signal(signal.SIGINT)
+            out, err = proc.communicate(timeout=60)
+        finally:
+            proc.kill()
+    assert (out.strip(), err.strip()) == said and proc.returncode == status
+
+
+@pytest.mark.parametrize("operation", ["compress", "recursive"])
+def test_cli_reports_the_compression_factor_and_narrows_patterns(capsys, operation):
+    import json
+
+    from motivra.sia_family.cli import main
+
+    assert main([operation, "--format", "json", "--min-size", "3"]) == 0
+    doc = json.loads(capsys.readouterr().out)
+    assert doc["options"]["min_size"] == 3
+    chosen = [t for t in doc["tecs"] if t["coverage"] > 1]
+    assert chosen and all(t["sub_tecs"] or len(t["pattern"]) >= 3 for t in chosen)
+    enc, n = doc["encoding"], doc["piece"]["points"]
+    assert enc["compression_factor"] == n / enc["length"] and enc["compression_ratio"] == n / enc["units"]
