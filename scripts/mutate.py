@@ -30,6 +30,8 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
 WORK = ROOT / "build" / "mutants"
+# The extension modules: both link the mutated core library.
+MODULES = ("_core", "_engine")
 
 SWAPS = {
     "<": ["<=", ">"],
@@ -268,9 +270,9 @@ def main() -> int:
     ]
 
     def build_module() -> bool:
-        status, out = run([ninja, "-C", str(build), "_core"], tree, env, 900)
+        status, out = run([ninja, "-C", str(build), *MODULES], tree, env, 900)
         if status == "ok":
-            for so in build.rglob("_core*.so"):
+            for so in (so for name in MODULES for so in build.rglob(f"{name}*.so")):
                 link = package / so.name
                 if not link.exists():
                     link.symlink_to(so)
