@@ -14,7 +14,9 @@ DIAG_TECS = [(DIAG[:2], (5, 5)), (DIAG[::3], (1, -10)), (DIAG[1::3], (-1, 10)), 
 WRAP = [(0, 60), (1, 60), (HALF, 60), (HALF + 1, 60)]
 GRID = [(0, 1), (0, 0), (0, 2), (0, 3), (1, 0), (1, 2), (1, 3)]  # the membership grid's edges
 WIDE = [(0, 0), (1, 1), (2**24 - 1, 2**24 - 1)]  # a box too big for a grid of bits
-CASES = [([(1, 1)] * 4, 0), (LINE3 + [(3, 60)], 0), (SQUARE, 1), (DIAG, 0), (WRAP, 0), (GRID, 0), (WIDE, 0)]
+X, Y = 2385874607, 1189185189  # two MTPs of three Points, of different shapes with one hash, are kept apart
+HASH = [(0, 0), (1, 0), (2, 0), (0, 9), (1, 9), (2, 9), (5, 5), (5, 6), (X, Y), (5, 25), (5, 26), (X, Y + 20)]
+CASES = [([(1, 1)] * 4, 0), (LINE3 + [(3, 60)], 0), (SQUARE, 1), (DIAG, 0), (WRAP, 0), (GRID, 0), (WIDE, 0), (HASH, 0)]
 
 
 @pytest.mark.parametrize("dataset, flag", CASES)

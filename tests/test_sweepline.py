@@ -34,6 +34,7 @@ UNSORTED = {  # forward scans find what lies ahead of their cursors, targets bey
     ((0, 62), (H, 62), (H, 61)): [([(0, 62), (H, 62)], {(-H, 0)})],
     ((TOP - 1, 62), (0, 61), (2, 60)): [],
     ((0, 60), (0, 62), (0, 61)): [],
+    ((1, TOP - 1), (2, TOP), (2, TOP - 1), (2, TOP), (1, TOP)): [([(1, TOP - 1), (1, TOP)], {(1, 0)})],
 }
 
 
