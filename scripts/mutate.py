@@ -12,6 +12,9 @@ std::min and std::max swapped. Operators are only recognised with a space on eac
 side, as the formatter writes binary operators, so template brackets, shifts and
 references are never mistaken for them. Comments, string literals and preprocessor
 lines are skipped.
+
+The mutants are built with the standard library's assertions on (CHECKED below), so a
+mutant that only reads out of bounds counts as caught when a test reaches the read.
 """
 
 from __future__ import annotations
@@ -32,6 +35,10 @@ ROOT = Path(__file__).resolve().parents[1]
 WORK = ROOT / "build" / "mutants"
 # The extension modules: both link the mutated core library.
 MODULES = ("_core", "_engine")
+# Checked element access in the standard containers and spans: a mutant that reads past
+# the end of one aborts (a crash, so caught) instead of reading whatever lies there,
+# which an optimised build turns into a result only by chance.
+CHECKED = "-D_GLIBCXX_ASSERTIONS"
 
 SWAPS = {
     "<": ["<=", ">"],
@@ -227,23 +234,25 @@ def main() -> int:
     if not cmake or not ninja:
         print("error: cmake and ninja are needed (pip install cmake ninja)", file=sys.stderr)
         return 1
-    if not (build / "build.ninja").exists():
-        subprocess.run(
-            [
-                cmake,
-                "-S",
-                tree,
-                "-B",
-                build,
-                "-G",
-                "Ninja",
-                f"-DCMAKE_MAKE_PROGRAM={ninja}",
-                "-DCMAKE_BUILD_TYPE=Release",
-                f"-DPython_EXECUTABLE={sys.executable}",
-            ],
-            check=True,
-            stdout=subprocess.DEVNULL,
-        )
+    # Every run configures (a no-op when nothing changed), so a build left by an older
+    # version of this script takes the current flags.
+    subprocess.run(
+        [
+            cmake,
+            "-S",
+            tree,
+            "-B",
+            build,
+            "-G",
+            "Ninja",
+            f"-DCMAKE_MAKE_PROGRAM={ninja}",
+            "-DCMAKE_BUILD_TYPE=Release",
+            f"-DCMAKE_CXX_FLAGS={CHECKED}",
+            f"-DPython_EXECUTABLE={sys.executable}",
+        ],
+        check=True,
+        stdout=subprocess.DEVNULL,
+    )
     # The package as the tests import it: the tree's Python files and the built module.
     package = WORK / "package" / "motivra" / "sia_family"
     shutil.rmtree(package.parent, ignore_errors=True)
