@@ -162,7 +162,7 @@ def test_requests_beyond_the_available_memory_are_refused(tmp_path):
     (tmp_path / "meminfo").write_text("MemAvailable: 1024 kB\n")
     if subprocess.run(["sh", "-c", "unshare -rm true"], capture_output=True).returncode:
         pytest.skip("no user and mount namespaces for a child's own /proc/meminfo")
-    fake = ["unshare", "-rm", "sh", "-c", f'mount --bind {tmp_path}/meminfo /proc/meminfo && exec "$0" "$@"']
+    fake = ["unshare", "-rm", "sh", "-c", f'mount --bind "{tmp_path}/meminfo" /proc/meminfo && exec "$0" "$@"']
     call = "TE([(i, 0) for i in range(4096)], {{(0, k) for k in range(1, {})}}, None).compression_ratio".format
     assert run_python(CHILD, -1, 0, call(2048), call(2049), prefix=fake).split() == [repr(2**23 / 6143), "MemoryError"]
 
