@@ -12,6 +12,9 @@ std::min and std::max swapped. Operators are only recognised with a space on eac
 side, as the formatter writes binary operators, so template brackets, shifts and
 references are never mistaken for them. Comments, string literals and preprocessor
 lines are skipped.
+
+The mutants are built with the standard library's assertions on (CHECKED below), so a
+mutant that only reads out of bounds counts as caught when a test reaches the read.
 """
 
 from __future__ import annotations
@@ -30,6 +33,12 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
 WORK = ROOT / "build" / "mutants"
+# The extension modules: both link the mutated core library.
+MODULES = ("_core", "_engine")
+# Checked element access in the standard containers and spans: a mutant that reads past
+# the end of one aborts (a crash, so caught) instead of reading whatever lies there,
+# which an optimised build turns into a result only by chance.
+CHECKED = "-D_GLIBCXX_ASSERTIONS"
 
 SWAPS = {
     "<": ["<=", ">"],
@@ -174,6 +183,8 @@ def run(cmd: list[str], cwd: Path, env: dict[str, str], timeout: float) -> tuple
         os.killpg(proc.pid, signal.SIGKILL)
         out, _ = proc.communicate()
         return "timeout", out
+    if proc.returncode < 0:  # killed by a signal: a crash
+        return "failed", out + f"\nSignal {-proc.returncode}: the test process crashed\n"
     return ("ok" if proc.returncode == 0 else "failed"), out
 
 
@@ -183,7 +194,7 @@ def first_failure(output: str) -> str:
         if line.startswith(("FAILED ", "ERROR ")):
             return line.split(" - ")[0]
     for line in output.splitlines():
-        if line.startswith(("Fatal Python error", "Segmentation fault")) or "Sanitizer" in line:
+        if line.startswith(("Fatal Python error", "Signal ")) or "Sanitizer" in line:
             return "crash: " + line.strip()
     return "no test reported a failure"
 
@@ -223,23 +234,25 @@ def main() -> int:
     if not cmake or not ninja:
         print("error: cmake and ninja are needed (pip install cmake ninja)", file=sys.stderr)
         return 1
-    if not (build / "build.ninja").exists():
-        subprocess.run(
-            [
-                cmake,
-                "-S",
-                tree,
-                "-B",
-                build,
-                "-G",
-                "Ninja",
-                f"-DCMAKE_MAKE_PROGRAM={ninja}",
-                "-DCMAKE_BUILD_TYPE=Release",
-                f"-DPython_EXECUTABLE={sys.executable}",
-            ],
-            check=True,
-            stdout=subprocess.DEVNULL,
-        )
+    # Every run configures (a no-op when nothing changed), so a build left by an older
+    # version of this script takes the current flags.
+    subprocess.run(
+        [
+            cmake,
+            "-S",
+            tree,
+            "-B",
+            build,
+            "-G",
+            "Ninja",
+            f"-DCMAKE_MAKE_PROGRAM={ninja}",
+            "-DCMAKE_BUILD_TYPE=Release",
+            f"-DCMAKE_CXX_FLAGS={CHECKED}",
+            f"-DPython_EXECUTABLE={sys.executable}",
+        ],
+        check=True,
+        stdout=subprocess.DEVNULL,
+    )
     # The package as the tests import it: the tree's Python files and the built module.
     package = WORK / "package" / "motivra" / "sia_family"
     shutil.rmtree(package.parent, ignore_errors=True)
@@ -266,9 +279,9 @@ def main() -> int:
     ]
 
     def build_module() -> bool:
-        status, out = run([ninja, "-C", str(build), "_core"], tree, env, 900)
+        status, out = run([ninja, "-C", str(build), *MODULES], tree, env, 900)
         if status == "ok":
-            for so in build.rglob("_core*.so"):
+            for so in (so for name in MODULES for so in build.rglob(f"{name}*.so")):
                 link = package / so.name
                 if not link.exists():
                     link.symlink_to(so)

@@ -199,6 +199,7 @@ NOT_A_TEC = SUB + "'int' object is not an instance of 'TranslationalEquivalence'
         (lambda: T.compactness([(0, 2)]), TypeError, "argument 'points': 'list' object is not an instance of 'set'"),
         (lambda: T.compactness({(-1, 0)}), OverflowError, OOR),
         (lambda: T.summary(-1), OverflowError, None),
+        (lambda: T.summary(2**64 - 1), _core.PanicException, "capacity overflow"),  # from 2**63 on (see the leak loop)
         (lambda: T.summary(indent="2"), TypeError, "argument 'indent': " + index_error("2")),
     ],
 )

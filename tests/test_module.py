@@ -62,10 +62,10 @@ def test_texts(name):
         assert obj.__self__ is _core and obj.__module__ == _core.__name__
 
 
-def run_python(code, *args):
-    """Output of code run in a fresh interpreter outside the source tree; the timeout only
-    turns a hang into a failure."""
-    command = [sys.executable, "-c", textwrap.dedent(code), *map(str, args)]
+def run_python(code, *args, prefix=()):
+    """Output of code run in a fresh interpreter outside the source tree (by the command
+    `prefix` when given); the timeout only turns a hang into a failure."""
+    command = [*prefix, sys.executable, "-c", textwrap.dedent(code), *map(str, args)]
     r = subprocess.run(command, cwd="/", capture_output=True, text=True, timeout=300)
     assert r.returncode == 0 and not r.stderr, r.stderr[-2000:]
     return r.stdout
@@ -155,6 +155,16 @@ FITS = {  # calls that must fit under the limit, and their results
 )
 def test_memory_limits(limit, n, call):
     assert run_python(CHILD, limit, n, call)[:-1] == FITS.get(call, "MemoryError")
+
+
+def test_requests_beyond_the_available_memory_are_refused(tmp_path):
+    # Shown 1 MiB available and no limit, the child leaves a covered set of 64 MiB to the allocator, refuses a larger.
+    (tmp_path / "meminfo").write_text("MemAvailable: 1024 kB\n")
+    if subprocess.run(["sh", "-c", "unshare -rm true"], capture_output=True).returncode:
+        pytest.skip("no user and mount namespaces for a child's own /proc/meminfo")
+    fake = ["unshare", "-rm", "sh", "-c", f'mount --bind "{tmp_path}/meminfo" /proc/meminfo && exec "$0" "$@"']
+    call = "TE([(i, 0) for i in range(4096)], {{(0, k) for k in range(1, {})}}, None).compression_ratio".format
+    assert run_python(CHILD, -1, 0, call(2048), call(2049), prefix=fake).split() == [repr(2**23 / 6143), "MemoryError"]
 
 
 @no_asan

@@ -50,4 +50,5 @@ def test_real_pieces(request, piece, forward, size, vector):
     assert len(d) == 2 * forward and max(map(len, d.values())) == size
     assert len(d[vector]) == len(d[(-vector[0], -vector[1])]) == size
     assert find_mtps(points, True) == {v: p for v, p in d.items() if v[1] == 0}
+    assert find_mtps([(t + HALF, p) for t, p in points]) == {v: [(t + HALF, p) for t, p in o] for v, o in d.items()}
     assert list(find_mtps(random.Random(5).sample(points, len(points))).items()) == list(d.items())

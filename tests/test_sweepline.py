@@ -27,14 +27,14 @@ def test_unsorted_input_stays_sound(dataset, flag):
 
 
 H, TOP = 2**31, 2**32 - 1
-# Unsorted input: forward scans find what lies ahead of their cursors, targets beyond 32 bits by bisection.
-UNSORTED = {
+UNSORTED = {  # forward scans find what lies ahead of their cursors, targets beyond 32 bits by bisection
     ((2, 60), (0, 60), (1, 60), (3, 60), (2, 64)): [([(0, 60), (1, 60)], {(2, 0)}), ([(2, 60), (3, 60)], {(-2, 0)})],
     ((2, 61), (0, 60), (4, 62)): [([(0, 60), (2, 61)], {(2, 1)})],
     ((H + 1, 62), (H + 1, 60), (H + 1, 61)): [],
     ((0, 62), (H, 62), (H, 61)): [([(0, 62), (H, 62)], {(-H, 0)})],
     ((TOP - 1, 62), (0, 61), (2, 60)): [],
     ((0, 60), (0, 62), (0, 61)): [],
+    ((1, TOP - 1), (2, TOP), (2, TOP - 1), (2, TOP), (1, TOP)): [([(1, TOP - 1), (1, TOP)], {(1, 0)})],
 }
 
 
