@@ -177,3 +177,11 @@ def test_cli_reports_the_compression_factor_and_narrows_patterns(capsys, operati
     assert chosen and all(t["sub_tecs"] or len(t["pattern"]) >= 3 for t in chosen)
     enc, n = doc["encoding"], doc["piece"]["points"]
     assert enc["compression_factor"] == n / enc["length"] and enc["compression_ratio"] == n / enc["units"]
+
+
+def test_the_engine_refuses_a_record_class_of_another_layout():
+    code = (
+        "from motivra.sia_family import _core\n_core.TranslationalEquivalence = int\nimport motivra.sia_family._engine"
+    )
+    done = subprocess.run([sys.executable, "-P", "-c", code], capture_output=True, text=True, timeout=60)
+    assert done.returncode == 1 and "_core and _engine come from different builds" in done.stderr
