@@ -1,3 +1,4 @@
+import gc
 import random
 
 import pytest
@@ -28,6 +29,14 @@ def test_examples():
         for flag in (False, True):
             assert find_mtps(dataset, flag) == model.find_mtps(dataset, flag)
         assert find_mtps(dataset)[vector] == mtp
+    # The collector is paused while the dict is built, and left as it was found.
+    try:
+        for enabled in (True, False):
+            (gc.enable if enabled else gc.disable)()
+            find_mtps(LINE3)
+            assert gc.isenabled() == enabled
+    finally:
+        gc.enable()
 
 
 @given(datasets(max_size=12), st.booleans(), st.randoms(use_true_random=False))
