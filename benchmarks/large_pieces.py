@@ -65,10 +65,10 @@ def _score_reader() -> Any:
     try:
         from motivra.sia_family.io import read_score
     except ImportError:
-        spec = importlib.util.spec_from_file_location("sia_family_io", ROOT / "motivra" / "sia_family" / "io.py")
-        assert spec is not None and spec.loader is not None
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
+        found = importlib.util.spec_from_file_location("sia_family_io", ROOT / "motivra" / "sia_family" / "io.py")
+        assert found is not None and found.loader is not None
+        module = importlib.util.module_from_spec(found)
+        found.loader.exec_module(module)
         read_score = module.read_score
     return read_score
 

@@ -32,9 +32,9 @@ def test_module_identity_and_final_class():
     assert all(getattr(sf, name) is getattr(_core, name) for name in NAMES + ["PanicException"])
     assert issubclass(_core.PanicException, BaseException) and not issubclass(_core.PanicException, Exception)
     # A second module object registers anew and shares the class.
-    spec = importlib.util.find_spec(_core.__name__)
-    again = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(again)
+    found = importlib.util.find_spec(_core.__name__)
+    again = importlib.util.module_from_spec(found)
+    found.loader.exec_module(again)
     assert again is not _core and again.__all__ == _core.__all__ and again.__all__ is not _core.__all__
     assert again.find_mtps.__self__ is again and again.TranslationalEquivalence is TE
     assert type(again.cosiatec_compress([(0, 0)])[0]) is TE
