@@ -127,18 +127,29 @@ private:
 class LiveLists {
 public:
     explicit LiveLists(MtpTable& table)
-        : m_table(table), m_end(table.offsets.begin() + 1, table.offsets.end()), m_active(m_end.size()) {
+        : m_table(table), m_size(table.offsets.size() - 1), m_head(m_size.size()), m_active(m_size.size()) {
+        // A list holds at most one pair per Point, and positions are 32-bit.
+        for (std::size_t s = 0; s < m_size.size(); ++s) {
+            m_size[s] = static_cast<std::uint32_t>(table.offsets[s + 1] - table.offsets[s]);
+            if (m_size[s] > 0) m_head[s] = {table.origins[table.offsets[s]], table.targets[table.offsets[s]]};
+        }
         for (std::size_t s = 0; s < m_active.size(); ++s) m_active[s] = static_cast<std::uint32_t>(s);
     }
 
     [[nodiscard]] std::span<const std::uint32_t> live(std::size_t k) const noexcept {
         const auto [list, reversed] = m_table.list_of(k);
         const std::uint32_t* base = reversed ? m_table.targets.data() : m_table.origins.data();
-        return {base + m_table.offsets[list], m_end[list] - m_table.offsets[list]};
+        return {base + m_table.offsets[list], m_size[list]};
     }
     [[nodiscard]] std::size_t size(std::size_t k) const noexcept {
         const std::size_t list = m_table.list_of(k).list;
-        return m_end[list] - m_table.offsets[list];
+        return m_size[list];
+    }
+    // live(k)[0], kept beside the sizes so that reading it does not reach into the
+    // table (k's list must hold a pair).
+    [[nodiscard]] std::uint32_t first(std::size_t k) const noexcept {
+        const auto [list, reversed] = m_table.list_of(k);
+        return m_head[list][reversed ? 1 : 0];
     }
     // Calls f(k) for every Vector whose list may still hold two pairs, ascending.
     template <class F>
@@ -160,14 +171,15 @@ public:
             std::size_t out = begin;
             // Branch-free: whether a pair survives is unpredictable, so every pair is
             // copied and the cursor only advances past survivors.
-            const std::size_t end = m_end[s];
+            const std::size_t end = begin + m_size[s];
             for (std::size_t e = begin; e < end; ++e) {
                 const std::uint32_t o = origins[e], t = targets[e];
                 origins[out] = o;
                 targets[out] = t;
                 out += alive[o] & alive[t];
             }
-            m_end[s] = out;
+            m_size[s] = static_cast<std::uint32_t>(out - begin);
+            if (out > begin) m_head[s] = {origins[begin], targets[begin]};
             if (out - begin >= 2) m_active[kept++] = s;
         }
         m_active.resize(kept);
@@ -175,8 +187,9 @@ public:
 
 private:
     MtpTable& m_table;
-    std::vector<std::size_t> m_end;       // end of each stored list's live pairs
-    std::vector<std::uint32_t> m_active;  // the stored lists that may still hold two pairs
+    std::vector<std::uint32_t> m_size;                 // how many live pairs each stored list holds
+    std::vector<std::array<std::uint32_t, 2>> m_head;  // the first live origin and target of each
+    std::vector<std::uint32_t> m_active;               // the stored lists that may still hold two pairs
 };
 
 // p (t + 1) / (p + t): the best ratio a p-Point pattern with t translators can reach.
@@ -203,9 +216,7 @@ public:
           m_remaining(remaining),
           m_cached_size(table.size(), 0),
           m_cached_t(table.size(), 0),
-          m_probe(table.size(), npos32),
-          m_probe_first(table.size(), 0),
-          m_witness(table.size()),
+          m_scan(table.size()),
           m_memo(table.size()),
           m_stamp(table.points.size(), 0) {}
 
@@ -250,26 +261,20 @@ private:
     // while they still hold, else from one origin list (any translator carries two
     // Points of the pattern onto a pair of the list of their difference).
     [[nodiscard]] std::size_t fresh_bound(std::size_t k) const {
-        const auto pattern = m_lists.live(k);
-        // While the pattern keeps its first Point, and the Point whose difference chose
-        // the list that the last evaluation scanned, every translator's image of the
-        // first Point still lies in that list: only the Vectors that were not refuted
-        // then, or were refuted by a Point the pattern has since lost, can pass now.
-        const std::uint32_t at = m_probe[k];
-        const Witness& seen = m_witness[k];
-        if (seen.at[0] != npos32 && pattern[0] == m_probe_first[k]) {
-            const Point first = m_table.points[pattern[0]];
-            const Point other = first + m_table.vectors[at == npos32 ? 0 : at];
-            if (at == npos32 ? m_table.restrict_dpitch_zero
-                             : m_remaining.contains(other) && m_remaining.contains(other + m_table.vectors[k])) {
-                std::size_t bound = seen.open;
-                for (std::size_t i = 0; i < kWitnesses; ++i) {
-                    if (seen.refuted[i] != 0 && !in_pattern(seen.at[i], k)) bound += seen.refuted[i];
-                }
-                if (at != npos32) bound = std::min(bound, m_lists.size(at) - 1);
-                return bound;
+        // While the pattern keeps its first Point and the anchors whose differences
+        // chose the lists that the last evaluation intersected, every translator's image
+        // of the first Point still lies in that intersection: only the Vectors that were
+        // not refuted then, or were refuted by a Point the pattern has since lost, can
+        // pass now.
+        const Scan& seen = m_scan[k];
+        if (seen.first == m_lists.first(k) && keeps(seen.anchor[0], k) && keeps(seen.anchor[1], k)) {
+            std::size_t bound = seen.open;
+            for (std::size_t i = 0; i < kWitnesses; ++i) {
+                if (seen.refuted[i] != 0 && !in_pattern(seen.at[i], k)) bound += seen.refuted[i];
             }
+            return bound;
         }
+        const auto pattern = m_lists.live(k);
         const Vector w = m_table.points[pattern.back()] - m_table.points[pattern[0]];
         if (!m_table.restrict_dpitch_zero || w.dpitch == 0) {
             const std::uint32_t list = m_table.find(w);
@@ -278,6 +283,9 @@ private:
         if (m_table.restrict_dpitch_zero) return m_remaining.row_size(m_table.row_of[pattern[0]]) - 1;
         return m_remaining.size() - 1;
     }
+
+    // Whether anchor position a (npos32: none) is still in candidate k's pattern.
+    [[nodiscard]] bool keeps(std::uint32_t a, std::size_t k) const noexcept { return a == npos32 || in_pattern(a, k); }
 
     // Candidate k from its partner's evaluation in this round (its pattern is the
     // partner's moved by the partner's Vector).
@@ -313,12 +321,74 @@ private:
         pattern_extents(points, key);
     }
 
+    // The two shortest lists among those that every translator's image of the pattern's
+    // first Point must lie in: the lists of a few differences from the first Point (and,
+    // for a restricted table, its pitch row). An anchor is the position of the Point
+    // whose difference chose a list (npos32 for the row or no list), and `index` its
+    // place in the pattern (0 for none: the first Point is never an anchor).
+    struct Lists {
+        std::array<std::span<const std::uint32_t>, 2> list;
+        std::array<std::uint32_t, 2> anchor{npos32, npos32};
+        std::array<std::size_t, 2> index{0, 0};
+        std::size_t count = 0;
+
+        void consider(std::span<const std::uint32_t> l, std::uint32_t a, std::size_t i) {
+            if (count == 2 && l.size() >= list[1].size()) return;
+            const std::size_t at = count < 2 ? count++ : 1;
+            list[at] = l;
+            anchor[at] = a;
+            index[at] = i;
+            if (at == 1 && list[1].size() < list[0].size()) {
+                std::swap(list[0], list[1]);
+                std::swap(anchor[0], anchor[1]);
+                std::swap(index[0], index[1]);
+            }
+        }
+    };
+    [[nodiscard]] Lists shortest_lists(std::span<const std::uint32_t> pattern) const {
+        // Looking at a handful of differences finds short lists; looking at all of them
+        // would cost as much as the tests they save. Differences that span the pattern
+        // are rarer than those between neighbours, so the probes start from its far end.
+        constexpr std::size_t probes = 8;
+        Lists out;
+        if (m_table.restrict_dpitch_zero) out.consider(m_table.row(m_table.row_of[pattern[0]]), npos32, 0);
+        const Point p0 = m_table.points[pattern[0]];
+        const std::size_t m = pattern.size();
+        const std::size_t stop = m > probes ? m - probes : 1;
+        for (std::size_t j = m - 1; j >= stop; --j) {
+            const Vector w = m_table.points[pattern[j]] - p0;
+            if (m_table.restrict_dpitch_zero && w.dpitch != 0) continue;
+            const std::uint32_t at = m_table.find(w);
+            if (at == npos32) {
+                // No other Vector carries both Points into the Dataset: no translator.
+                out = Lists{};
+                out.consider({}, pattern[j], j);
+                return out;
+            }
+            out.consider(m_lists.live(at), pattern[j], j);
+        }
+        return out;
+    }
+
+    // The positions in both ascending lists, into m_common.
+    void intersect(std::span<const std::uint32_t> a, std::span<const std::uint32_t> b) {
+        std::vector<std::uint32_t>& out = m_common;
+        out.resize(std::min(a.size(), b.size()));
+        // Branch-free: which side advances is unpredictable.
+        std::size_t i = 0, j = 0, n = 0;
+        while (i < a.size() && j < b.size()) {
+            const std::uint32_t x = a[i], y = b[j];
+            out[n] = x;
+            n += x == y;
+            i += x <= y;
+            j += y <= x;
+        }
+        out.resize(n);
+    }
+
     std::optional<Candidate> evaluate_alone(std::size_t k, double floor) {
         const auto pattern = m_lists.live(k);
         const std::size_t m = pattern.size();
-        const auto candidates =
-            translator_candidates(m_table, pattern, [&](std::uint32_t at) { return m_lists.live(at); }, &m_probe[k]);
-        m_probe_first[k] = pattern[0];
         // The fewest translators that could lift an m-Point pattern to the floor:
         // m (t + 1) / (m + t) >= floor needs t >= m (floor - 1) / (m - floor). The
         // quotient is rounded up less a relative billionth, far above its rounding
@@ -328,26 +398,45 @@ private:
         const double exact = floor <= 1.0 ? 0.0 : fm * (floor - 1.0) / (fm - floor);
         const double want = std::ceil(exact - 1e-9 * std::max(1.0, exact));
         const std::size_t need = want > 0.0 ? static_cast<std::size_t>(want) : 0;
+
+        // The candidates for the first Point's image: the shortest list, or the
+        // intersection of the two shortest when they are both ascending.
+        Lists lists = shortest_lists(pattern);
+        std::span<const std::uint32_t> candidates = lists.list[0];
+        if (lists.count == 2 && !m_table.may_wrap) {
+            intersect(lists.list[0], lists.list[1]);
+            candidates = m_common;
+        } else {
+            lists.anchor[1] = npos32;
+            lists.index[1] = 0;
+        }
+        m_scan[k].first = pattern[0];
+        m_scan[k].anchor = lists.anchor;
+        // The pattern's Points to test, in order; the anchors' Points pass by construction.
+        m_tested.clear();
+        for (std::size_t j = 1; j < m; ++j) {
+            if (j != lists.index[0] && j != lists.index[1]) m_tested.push_back(pattern[j]);
+        }
         std::size_t left = candidates.size();
         if (left == 0 || left - 1 < need) {  // one candidate is the zero Vector
             remember_bound(k, m, left == 0 ? 0 : left - 1);
             m_refuted.fill(0);
-            remember_witness(k, pattern, left == 0 ? 0 : left - 1);
+            remember_witness(k, left == 0 ? 0 : left - 1);
             return std::nullopt;
         }
         // Most candidates fail on their first test or two, so each moved Point is tested
         // on its own rather than after preparing the whole pattern. Returns the index of
-        // the first Point that misses, or 0 when none does.
+        // the first tested Point that misses, plus one, or 0 when none does.
         const Point p0 = m_table.points[pattern[0]];
         auto miss = [&](Vector v) -> std::size_t {
-            for (std::size_t j = 1; j < m; ++j) {
-                if (!m_remaining.contains(m_table.points[pattern[j]] + v)) return j;
+            for (std::size_t j = 0; j < m_tested.size(); ++j) {
+                if (!m_remaining.contains(m_table.points[m_tested[j]] + v)) return j + 1;
             }
             return 0;
         };
         // Collect the translators, giving up as soon as even every untested candidate
-        // passing could not reach the number needed. Vectors refuted by the second
-        // Point are counted apart from the others (see fresh_bound).
+        // passing could not reach the number needed. Vectors refuted by the first tested
+        // Points are counted apart from the others (see fresh_bound).
         std::vector<Vector>& found = m_found;
         found.clear();
         std::array<std::size_t, kWitnesses>& refuted = m_refuted;
@@ -366,13 +455,13 @@ private:
             ++(j <= kWitnesses ? refuted[j - 1] : by_other);
             if (found.size() + left < need) {
                 remember_bound(k, m, found.size() + left);  // still a bound while the pattern stays
-                remember_witness(k, pattern, found.size() + by_other + left);
+                remember_witness(k, found.size() + by_other + left);
                 return std::nullopt;
             }
         }
         const std::size_t t = found.size();
         remember_bound(k, m, t);
-        remember_witness(k, pattern, t + by_other);
+        remember_witness(k, t + by_other);
         if (t == 0 || ratio_bound(m, t) < floor) return std::nullopt;
 
         const std::size_t covered = coverage_size(pattern, found);
@@ -393,13 +482,13 @@ private:
     }
 
     // Records the last scan of candidate k: `open` Vectors not refuted by the first
-    // Points after pattern[0], and m_refuted[i] refuted by pattern[i + 1]. Counts stay
-    // below the number of Points.
-    void remember_witness(std::size_t k, std::span<const std::uint32_t> pattern, std::size_t open) noexcept {
-        Witness& w = m_witness[k];
+    // tested Points, and m_refuted[i] refuted by the (i + 1)-th. Counts stay below the
+    // number of Points.
+    void remember_witness(std::size_t k, std::size_t open) noexcept {
+        Scan& w = m_scan[k];
         w.open = static_cast<std::uint32_t>(open);
         for (std::size_t i = 0; i < kWitnesses; ++i) {
-            w.at[i] = i + 1 < pattern.size() ? pattern[i + 1] : npos32;
+            w.at[i] = i < m_tested.size() ? m_tested[i] : npos32;
             w.refuted[i] = static_cast<std::uint32_t>(m_refuted[i]);
         }
     }
@@ -437,22 +526,23 @@ private:
     const Remaining& m_remaining;
     std::vector<std::uint32_t> m_cached_size;
     std::vector<std::uint32_t> m_cached_t;
-    // The Vector whose origin list bounded candidate k's last evaluation, and the
-    // pattern's first Point then.
-    std::vector<std::uint32_t> m_probe;
-    std::vector<std::uint32_t> m_probe_first;
-    // What the last scan of candidate k's list refuted: `open` counts the Vectors that
-    // passed, or were refuted by a later Point than those kept, or were not tested;
-    // refuted[i] those refuted by the Point at position at[i], the pattern's (i + 2)-th
-    // then. Most Vectors fail on the second or third Point, so two witnesses bound a
-    // pattern that lost other Points almost as tightly as a new scan.
+    // What the last scan of candidate k found. It intersected the lists chosen by the
+    // anchors' differences from `first`; `open` counts the Vectors in that intersection
+    // that passed, or were refuted by a later Point than those kept, or were not tested;
+    // refuted[i] those refuted by the Point at position at[i]. Most Vectors fail on the
+    // first tested Point or the second, so two witnesses bound a pattern that lost
+    // other Points almost as tightly as a new scan.
     static constexpr std::size_t kWitnesses = 2;
-    struct Witness {
+    struct Scan {
+        std::uint32_t first = npos32;  // npos32: no scan yet
         std::uint32_t open = 0;
-        std::array<std::uint32_t, kWitnesses> at{npos32, npos32};  // at[0] == npos32: no scan yet
+        std::array<std::uint32_t, 2> anchor{npos32, npos32};
+        std::array<std::uint32_t, kWitnesses> at{npos32, npos32};
         std::array<std::uint32_t, kWitnesses> refuted{};
     };
-    std::vector<Witness> m_witness;
+    std::vector<Scan> m_scan;
+    std::vector<std::uint32_t> m_common;              // the intersection under way
+    std::vector<std::uint32_t> m_tested;              // the pattern positions a scan tests
     std::array<std::size_t, kWitnesses> m_refuted{};  // the counts of the scan under way
     // What evaluating candidate k found in round `round`: pruned (npos32), or the
     // position of its coverage size and translators among this round's outcomes.

@@ -44,18 +44,15 @@ template <class IsMember>
 // so q lies among the origins of that difference for every k.
 // `list_of(k)` gives the current origin list of the k-th Vector and `row` the candidates
 // of a restricted table's pattern[0] row.
-// `chosen`, when given, receives the position of the chosen list's Vector (npos32 for
-// a pitch row).
 template <class ListOf>
 [[nodiscard]] std::span<const std::uint32_t> translator_candidates(const MtpTable& table,
                                                                    std::span<const std::uint32_t> pattern,
-                                                                   ListOf&& list_of, std::uint32_t* chosen = nullptr) {
+                                                                   ListOf&& list_of) {
     // Looking at a handful of differences finds a short list; looking at all of them
     // would cost as much as the test it saves. Differences that span the pattern are
     // rarer than those between neighbours, so the probes start from its far end.
     constexpr std::size_t probes = 8;
     std::span<const std::uint32_t> best;
-    std::uint32_t best_at = npos32;
     bool have = false;
     if (table.restrict_dpitch_zero) {
         best = table.row(table.row_of[pattern[0]]);
@@ -72,11 +69,9 @@ template <class ListOf>
         const std::span<const std::uint32_t> list = list_of(at);
         if (!have || list.size() < best.size()) {
             best = list;
-            best_at = at;
             have = true;
         }
     }
-    if (chosen) *chosen = best_at;
     return best;
 }
 
