@@ -134,6 +134,7 @@ public:
             if (m_size[s] > 0) m_head[s] = {table.origins[table.offsets[s]], table.targets[table.offsets[s]]};
         }
         for (std::size_t s = 0; s < m_active.size(); ++s) m_active[s] = static_cast<std::uint32_t>(s);
+        m_changed = m_active;
     }
 
     [[nodiscard]] std::span<const std::uint32_t> live(std::size_t k) const noexcept {
@@ -151,12 +152,14 @@ public:
         const auto [list, reversed] = m_table.list_of(k);
         return m_head[list][reversed ? 1 : 0];
     }
-    // Calls f(k) for every Vector whose list may still hold two pairs, ascending.
+    // Calls f(k) for every Vector whose list lost pairs in the last drop_covered(), or
+    // for every Vector with a list before the first.
     template <class F>
-    void for_each_active(F&& f) const {
-        for (const std::uint32_t s : m_active) f(s);
-        if (!m_table.mirrored) return;
-        for (auto s = m_active.rbegin(); s != m_active.rend(); ++s) f(2 * m_table.forward - 1 - *s);
+    void for_each_changed(F&& f) const {
+        for (const std::uint32_t s : m_changed) {
+            f(s);
+            if (m_table.mirrored) f(2 * m_table.forward - 1 - s);
+        }
     }
 
     // Drops from every active list the pairs whose origin or image is not alive; the
@@ -165,6 +168,7 @@ public:
         std::uint32_t* origins = m_table.origins.data();
         std::uint32_t* targets = m_table.targets.data();
         std::size_t kept = 0;
+        m_changed.clear();
         for (const std::uint32_t s : m_active) {
             tick(monitor);
             const std::size_t begin = m_table.offsets[s];
@@ -178,6 +182,11 @@ public:
                 targets[out] = t;
                 out += alive[o] & alive[t];
             }
+            if (out == end) {
+                m_active[kept++] = s;  // unchanged, and so still active
+                continue;
+            }
+            m_changed.push_back(s);
             m_size[s] = static_cast<std::uint32_t>(out - begin);
             if (out > begin) m_head[s] = {origins[begin], targets[begin]};
             if (out - begin >= 2) m_active[kept++] = s;
@@ -190,6 +199,7 @@ private:
     std::vector<std::uint32_t> m_size;                 // how many live pairs each stored list holds
     std::vector<std::array<std::uint32_t, 2>> m_head;  // the first live origin and target of each
     std::vector<std::uint32_t> m_active;               // the stored lists that may still hold two pairs
+    std::vector<std::uint32_t> m_changed;              // the stored lists that lost pairs last time
 };
 
 // p (t + 1) / (p + t): the best ratio a p-Point pattern with t translators can reach.
@@ -238,6 +248,16 @@ public:
         const std::size_t size = m_lists.size(k);
         if (m_cached_size[k] != size) remember_bound(k, size, fresh_bound(k));
         return m_cached_t[k];
+    }
+
+    // The translator bound cached for candidate k while its pattern has `size` Points,
+    // its own or its partner's (partners share their list, so their size, and their
+    // translator count); nothing when neither holds one.
+    [[nodiscard]] std::optional<std::size_t> cached_bound(std::size_t k, std::size_t size) const noexcept {
+        if (m_cached_size[k] == size) return m_cached_t[k];
+        const std::uint32_t partner = m_table.partner(k);
+        if (m_table.mirrored && partner != npos32 && m_cached_size[partner] == size) return m_cached_t[partner];
+        return std::nullopt;
     }
 
     // The exact key of candidate k, or nothing when it provably ranks below `floor`.
@@ -563,6 +583,88 @@ private:
     std::vector<Vector> m_found;
 };
 
+// The candidates whose patterns have not changed since they were last bounded, in
+// buckets by that bound, so that a round visits only those that can still reach the
+// floor. Invariant: a candidate has at most one live entry, in bucket b at position i
+// exactly when where(k) == b and pos(k) == i; its bucket's ceiling bounds its ratio
+// while its pattern stays as it is. Entries left behind by moves are dead, skipped,
+// and swept out once they outnumber the live ones.
+class CandidateQueue {
+public:
+    explicit CandidateQueue(std::size_t candidates) : m_where(candidates, kNone), m_pos(candidates, 0) {}
+
+    // Files candidate k under `bound`, a bound of its ratio.
+    void put(std::uint32_t k, double bound) {
+        const std::uint16_t b = bucket_of(bound);
+        if (m_where[k] == b) return;
+        if (m_where[k] == kNone) ++m_live;
+        m_where[k] = b;
+        m_pos[k] = static_cast<std::uint32_t>(m_buckets[b].size());
+        m_buckets[b].push_back(k);
+        ++m_entries;
+    }
+    // Drops candidate k's entry (its pattern changed, or it can never be chosen).
+    void forget(std::uint32_t k) noexcept {
+        if (m_where[k] == kNone) return;
+        m_where[k] = kNone;
+        --m_live;
+    }
+
+    // Calls f(k) for every live entry whose bucket's ceiling reaches floor(), from the
+    // top bucket down; floor() may rise meanwhile, and f may put or forget k.
+    template <class Floor, class F>
+    void visit(Floor&& floor, F&& f) {
+        for (std::size_t b = kBuckets; b-- > 0;) {
+            if (ceiling(b) < floor()) return;
+            sweep(b);
+            std::vector<std::uint32_t>& bucket = m_buckets[b];
+            const std::size_t n = bucket.size();
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::uint32_t k = bucket[i];
+                if (m_where[k] == b && m_pos[k] == i) f(k);
+            }
+        }
+    }
+
+    // Sweeps every bucket when dead entries outnumber the live ones.
+    void tidy() {
+        if (m_entries <= 2 * m_live + 4096) return;
+        for (std::size_t b = 0; b < kBuckets; ++b) sweep(b);
+    }
+
+private:
+    static constexpr std::uint16_t kNone = UINT16_MAX;
+    static constexpr std::size_t kBuckets = 1024;
+    static constexpr double kPerUnit = 32.0;  // buckets per unit of ratio; the top one is open
+
+    static std::uint16_t bucket_of(double bound) noexcept {
+        const double at = bound * kPerUnit;
+        return at >= static_cast<double>(kBuckets - 1) ? kBuckets - 1 : static_cast<std::uint16_t>(at);
+    }
+    static double ceiling(std::size_t b) noexcept {
+        return b + 1 == kBuckets ? HUGE_VAL : static_cast<double>(b + 1) / kPerUnit;
+    }
+
+    void sweep(std::size_t b) {
+        std::vector<std::uint32_t>& bucket = m_buckets[b];
+        std::size_t out = 0;
+        for (std::size_t i = 0; i < bucket.size(); ++i) {
+            const std::uint32_t k = bucket[i];
+            if (m_where[k] != b || m_pos[k] != i) continue;
+            m_pos[k] = static_cast<std::uint32_t>(out);
+            bucket[out++] = k;
+        }
+        m_entries -= bucket.size() - out;
+        bucket.resize(out);
+    }
+
+    std::array<std::vector<std::uint32_t>, kBuckets> m_buckets;
+    std::vector<std::uint16_t> m_where;
+    std::vector<std::uint32_t> m_pos;
+    std::size_t m_live = 0;
+    std::size_t m_entries = 0;
+};
+
 // The greedy loop. Invariant at the start of every round: the live lists, the remaining
 // Points and the evaluator's caches all describe the Points not yet covered; the result
 // holds the TECs chosen so far, in the order chosen.
@@ -573,7 +675,9 @@ public:
           m_table(sia_table(dataset, options.restrict_dpitch_zero, true, options.monitor)),
           m_remaining(m_table),
           m_lists(m_table),
-          m_evaluator(m_table, m_lists, m_remaining) {}
+          m_evaluator(m_table, m_lists, m_remaining),
+          m_queue(m_table.size()),
+          m_done(m_table.size(), 0) {}
 
     std::vector<Tec> run() {
         std::vector<Tec> result;
@@ -609,8 +713,13 @@ private:
     // the Vectors' order; nothing when none is left.
     std::optional<std::size_t> choose() {
         m_evaluator.start_round();
+        ++m_round;
         m_best.reset();
         m_best_k = 0;
+        m_cap = static_cast<double>(m_remaining.size());
+        // The changed candidates' bounds no longer hold.
+        m_lists.for_each_changed([&](std::uint32_t k) { m_queue.forget(k); });
+        m_queue.tidy();
         // The candidates that ranked high last round usually still do: trying them
         // first sets a high floor at once.
         std::vector<std::pair<double, std::uint32_t>>& prior = m_prior;
@@ -621,25 +730,45 @@ private:
                           [](const auto& a, const auto& b) { return a.first > b.first; });
         for (std::size_t h = 0; h < warm; ++h) {
             const std::uint32_t k = prior[h].second;
-            if (admitted(m_lists.size(k))) offer(k, m_evaluator.evaluate(k, floor()));
+            if (admitted(m_lists.size(k))) process(k, true);
         }
-        // Then every candidate whose bounds reach the floor. The cheap ones come first:
-        // a ratio is below the pattern size and below remaining Points / pattern size.
-        const auto cap_r = static_cast<double>(m_remaining.size());
-        m_lists.for_each_active([&](std::uint32_t k) {
+        // Then every candidate whose bound reaches the floor: the changed ones, bounded
+        // afresh, and those filed under a bound that still reaches it.
+        m_lists.for_each_changed([&](std::uint32_t k) {
             tick(m_options.monitor);
-            const std::size_t size = m_lists.size(k);
-            if (!admitted(size)) return;
-            const auto m = static_cast<double>(size);
-            const double f = floor();
-            if (m < f || cap_r / m < f) return;
-            // A partner evaluated this round settles this candidate without a bound.
-            if (m_evaluator.partner_known(k) || ratio_bound(size, m_evaluator.translator_bound(k)) >= f) {
-                offer(k, m_evaluator.evaluate(k, f));
-            }
+            if (m_done[k] != m_round) process(k, false);
         });
+        m_queue.visit([&] { return floor(); },
+                      [&](std::uint32_t k) {
+                          tick(m_options.monitor);
+                          if (m_done[k] != m_round) process(k, false);
+                      });
         if (!m_best) return std::nullopt;  // no admitted candidate is left
         return m_best_k;
+    }
+
+    // Evaluates candidate k when `force` is set or its bounds reach the floor, then
+    // files it under the tightest bound known. The cheap bounds come first: a ratio is
+    // below the pattern size and below remaining Points / pattern size.
+    void process(std::uint32_t k, bool force) {
+        m_done[k] = m_round;
+        const std::size_t size = m_lists.size(k);
+        if (!admitted(size)) {  // for good: a pattern only shrinks, and a change refiles it
+            m_queue.forget(k);
+            return;
+        }
+        const auto m = static_cast<double>(size);
+        double bound = std::min(m, m_cap / m);
+        const double f = floor();
+        if (force || (bound >= f && m_evaluator.partner_known(k))) {
+            offer(k, m_evaluator.evaluate(k, f));
+        } else if (bound >= f) {
+            // A partner evaluated this round settles this candidate without a bound.
+            bound = std::min(bound, ratio_bound(size, m_evaluator.translator_bound(k)));
+            if (bound >= f) offer(k, m_evaluator.evaluate(k, f));
+        }
+        if (const auto t = m_evaluator.cached_bound(k, size)) bound = std::min(bound, ratio_bound(size, *t));
+        m_queue.put(k, bound);
     }
 
     // Keeps `c` if it ranks strictly better, or equally and earlier in builder order.
@@ -680,6 +809,10 @@ private:
     std::vector<std::pair<double, std::uint32_t>> m_strong, m_prior;
     std::optional<Candidate> m_best;
     std::size_t m_best_k = 0;
+    CandidateQueue m_queue;
+    std::vector<std::uint32_t> m_done;  // the round in which each candidate was last processed
+    std::uint32_t m_round = 0;
+    double m_cap = 0;  // the remaining Points this round
 };
 
 }  // namespace
