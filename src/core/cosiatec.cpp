@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -92,16 +93,22 @@ public:
     [[nodiscard]] std::uint32_t position(Point p) const noexcept { return m_index.find(p); }
     [[nodiscard]] std::size_t row_size(std::uint32_t row) const noexcept { return m_row_size[row]; }
 
-    void start_round() { m_boxes.rebuild(m_table.points, m_alive); }
+    void start_round() {
+        m_boxes.rebuild(m_table.points, m_alive);
+        m_removed.clear();
+    }
+    // The positions removed since the round started.
+    [[nodiscard]] std::span<const std::uint32_t> removed() const noexcept { return m_removed; }
     // The live Points inside the box, as of the round's start.
     [[nodiscard]] std::size_t count_in_box(std::uint32_t tmin, std::uint32_t tmax, std::uint32_t pmin,
                                            std::uint32_t pmax) const {
         return m_boxes.count(tmin, tmax, pmin, pmax);
     }
 
-    void remove(std::uint32_t i) noexcept {
+    void remove(std::uint32_t i) {
         if (!m_alive[i]) return;
         m_alive[i] = 0;
+        m_removed.push_back(i);
         m_members.erase(m_table.points[i]);
         --m_size;
         if (m_table.restrict_dpitch_zero) --m_row_size[m_table.row_of[i]];
@@ -115,26 +122,28 @@ private:
     std::size_t m_size;
     std::vector<std::size_t> m_row_size;
     BoxCounter m_boxes;
+    std::vector<std::uint32_t> m_removed;
 };
 
 // The origin lists of the remaining Points, filtered in place inside the table.
-// Invariant, after drop_covered(): every active list holds exactly the pairs (o, o + v),
-// origins ascending, with o and o + v both remaining, and at least two of them: the MTP
-// of v among the remaining Points. An inactive list has fewer than two such pairs for
-// good (the remaining Points only shrink); its stale contents stay a superset of the
-// truth, which is all that a translator bound needs of it. In a mirrored table one
-// stored list serves a Vector and its negation.
+// Invariant, after drop_covered(): every list holds exactly the pairs (o, o + v), origins
+// ascending, with o and o + v both remaining; when there are two or more, they are the
+// MTP of v among the remaining Points. In a mirrored table one stored list serves a
+// Vector and its negation.
 class LiveLists {
 public:
     explicit LiveLists(MtpTable& table)
-        : m_table(table), m_size(table.offsets.size() - 1), m_head(m_size.size()), m_active(m_size.size()) {
+        : m_table(table),
+          m_size(table.offsets.size() - 1),
+          m_head(m_size.size()),
+          m_dirty((m_size.size() + 63) / 64, 0),
+          m_pending(table.points.size(), 0) {
         // A list holds at most one pair per Point, and positions are 32-bit.
         for (std::size_t s = 0; s < m_size.size(); ++s) {
             m_size[s] = static_cast<std::uint32_t>(table.offsets[s + 1] - table.offsets[s]);
             if (m_size[s] > 0) m_head[s] = {table.origins[table.offsets[s]], table.targets[table.offsets[s]]};
+            m_changed.push_back(static_cast<std::uint32_t>(s));
         }
-        for (std::size_t s = 0; s < m_active.size(); ++s) m_active[s] = static_cast<std::uint32_t>(s);
-        m_changed = m_active;
     }
 
     [[nodiscard]] std::span<const std::uint32_t> live(std::size_t k) const noexcept {
@@ -162,14 +171,48 @@ public:
         }
     }
 
-    // Drops from every active list the pairs whose origin or image is not alive; the
-    // survivors keep their ascending order.
-    void drop_covered(const std::uint8_t* alive, Monitor* monitor) {
+    // Drops the pairs of the Points just covered (`covered`, positions no longer alive)
+    // from their lists; the survivors keep their ascending order. Only the lists that
+    // hold such a pair are touched: they are found from the covered Points' differences
+    // to the Points that were alive before, so a round costs the covered Points times
+    // the Points, plus the length of the lists that changed.
+    void drop_covered(std::span<const std::uint32_t> covered, const std::uint8_t* alive, Monitor* monitor) {
+        for (const std::uint32_t x : covered) m_pending[x] = 1;
+        auto mark = [&](std::uint32_t x, std::uint32_t y) {
+            const Vector w = m_table.points[y] - m_table.points[x];
+            const std::uint32_t k = m_table.find(w);
+            if (k == npos32) return;  // a Vector of one pair keeps no list
+            const std::size_t s = m_table.list_of(k).list;
+            m_dirty[s >> 6] |= std::uint64_t{1} << (s & 63);
+            if (!m_table.mirrored) {  // the pair is stored under both of its Vectors
+                const std::size_t r = m_table.list_of(m_table.find(-w)).list;
+                m_dirty[r >> 6] |= std::uint64_t{1} << (r & 63);
+            }
+        };
+        for (const std::uint32_t x : covered) {
+            tick(monitor);
+            // Each pair once: with the Points alive, and with the covered ones not yet done.
+            auto visit = [&](std::uint32_t y) {
+                if (alive[y] | m_pending[y]) mark(x, y);
+            };
+            m_pending[x] = 0;
+            if (m_table.restrict_dpitch_zero) {
+                for (const std::uint32_t y : m_table.row(m_table.row_of[x])) visit(y);
+            } else {
+                for (std::uint32_t y = 0; y < m_table.points.size(); ++y) visit(y);
+            }
+        }
+        m_changed.clear();
+        for (std::size_t word = 0; word < m_dirty.size(); ++word) {
+            for (std::uint64_t bits = m_dirty[word]; bits != 0; bits &= bits - 1) {
+                m_changed.push_back(
+                    static_cast<std::uint32_t>(word * 64 + static_cast<std::size_t>(std::countr_zero(bits))));
+            }
+            m_dirty[word] = 0;
+        }
         std::uint32_t* origins = m_table.origins.data();
         std::uint32_t* targets = m_table.targets.data();
-        std::size_t kept = 0;
-        m_changed.clear();
-        for (const std::uint32_t s : m_active) {
+        for (const std::uint32_t s : m_changed) {
             tick(monitor);
             const std::size_t begin = m_table.offsets[s];
             std::size_t out = begin;
@@ -182,24 +225,18 @@ public:
                 targets[out] = t;
                 out += alive[o] & alive[t];
             }
-            if (out == end) {
-                m_active[kept++] = s;  // unchanged, and so still active
-                continue;
-            }
-            m_changed.push_back(s);
             m_size[s] = static_cast<std::uint32_t>(out - begin);
             if (out > begin) m_head[s] = {origins[begin], targets[begin]};
-            if (out - begin >= 2) m_active[kept++] = s;
         }
-        m_active.resize(kept);
     }
 
 private:
     MtpTable& m_table;
     std::vector<std::uint32_t> m_size;                 // how many live pairs each stored list holds
     std::vector<std::array<std::uint32_t, 2>> m_head;  // the first live origin and target of each
-    std::vector<std::uint32_t> m_active;               // the stored lists that may still hold two pairs
     std::vector<std::uint32_t> m_changed;              // the stored lists that lost pairs last time
+    std::vector<std::uint64_t> m_dirty;                // the stored lists that lose pairs now, as bits
+    std::vector<std::uint8_t> m_pending;               // covered Points whose pairs are not yet marked
 };
 
 // p (t + 1) / (p + t): the best ratio a p-Point pattern with t translators can reach.
@@ -683,7 +720,7 @@ public:
         std::vector<Tec> result;
         bool first = true;
         while (m_remaining.size() > 0) {
-            if (!first) m_lists.drop_covered(m_remaining.flags(), m_options.monitor);
+            if (!first) m_lists.drop_covered(m_remaining.removed(), m_remaining.flags(), m_options.monitor);
             first = false;
             m_remaining.start_round();
             const std::optional<std::size_t> chosen = choose();
