@@ -135,13 +135,13 @@ public:
     explicit LiveLists(MtpTable& table)
         : m_table(table),
           m_size(table.offsets.size() - 1),
-          m_head(m_size.size()),
+          m_ends(m_size.size()),
           m_dirty((m_size.size() + 63) / 64, 0),
           m_pending(table.points.size(), 0) {
         // A list holds at most one pair per Point, and positions are 32-bit.
         for (std::size_t s = 0; s < m_size.size(); ++s) {
             m_size[s] = static_cast<std::uint32_t>(table.offsets[s + 1] - table.offsets[s]);
-            if (m_size[s] > 0) m_head[s] = {table.origins[table.offsets[s]], table.targets[table.offsets[s]]};
+            if (m_size[s] > 0) remember_ends(s, table.offsets[s], table.offsets[s + 1]);
             m_changed.push_back(static_cast<std::uint32_t>(s));
         }
     }
@@ -155,11 +155,15 @@ public:
         const std::size_t list = m_table.list_of(k).list;
         return m_size[list];
     }
-    // live(k)[0], kept beside the sizes so that reading it does not reach into the
-    // table (k's list must hold a pair).
+    // live(k).front() and live(k).back(), kept beside the sizes so that reading them
+    // does not reach into the table (k's list must hold a pair).
     [[nodiscard]] std::uint32_t first(std::size_t k) const noexcept {
         const auto [list, reversed] = m_table.list_of(k);
-        return m_head[list][reversed ? 1 : 0];
+        return m_ends[list][reversed ? 1 : 0];
+    }
+    [[nodiscard]] std::uint32_t last(std::size_t k) const noexcept {
+        const auto [list, reversed] = m_table.list_of(k);
+        return m_ends[list][reversed ? 3 : 2];
     }
     // Calls f(k) for every Vector whose list lost pairs in the last drop_covered(), or
     // for every Vector with a list before the first.
@@ -226,18 +230,37 @@ public:
                 out += alive[o] & alive[t];
             }
             m_size[s] = static_cast<std::uint32_t>(out - begin);
-            if (out > begin) m_head[s] = {origins[begin], targets[begin]};
+            if (out > begin) remember_ends(s, begin, out);
         }
     }
 
 private:
+    void remember_ends(std::size_t s, std::size_t begin, std::size_t end) noexcept {
+        m_ends[s] = {m_table.origins[begin], m_table.targets[begin], m_table.origins[end - 1],
+                     m_table.targets[end - 1]};
+    }
+
     MtpTable& m_table;
-    std::vector<std::uint32_t> m_size;                 // how many live pairs each stored list holds
-    std::vector<std::array<std::uint32_t, 2>> m_head;  // the first live origin and target of each
-    std::vector<std::uint32_t> m_changed;              // the stored lists that lost pairs last time
-    std::vector<std::uint64_t> m_dirty;                // the stored lists that lose pairs now, as bits
-    std::vector<std::uint8_t> m_pending;               // covered Points whose pairs are not yet marked
+    std::vector<std::uint32_t> m_size;  // how many live pairs each stored list holds
+    // The first live origin and target of each list, then the last ones.
+    std::vector<std::array<std::uint32_t, 4>> m_ends;
+    std::vector<std::uint32_t> m_changed;  // the stored lists that lost pairs last time
+    std::vector<std::uint64_t> m_dirty;    // the stored lists that lose pairs now, as bits
+    std::vector<std::uint8_t> m_pending;   // covered Points whose pairs are not yet marked
 };
+
+// Where candidate k's state sits in the per-candidate arrays: a Vector beside its
+// negation when they share a stored list, so that visiting both touches one place.
+[[nodiscard]] std::size_t slot_of(const MtpTable& table, std::size_t k) noexcept {
+    if (!table.mirrored) return k;
+    const auto [list, reversed] = table.list_of(k);
+    return 2 * list + (reversed ? 1 : 0);
+}
+[[nodiscard]] std::uint32_t candidate_of(const MtpTable& table, std::size_t slot) noexcept {
+    if (!table.mirrored) return static_cast<std::uint32_t>(slot);
+    const std::size_t list = slot / 2;
+    return static_cast<std::uint32_t>(slot % 2 == 0 ? list : 2 * table.forward - 1 - list);
+}
 
 // p (t + 1) / (p + t): the best ratio a p-Point pattern with t translators can reach.
 // It grows with both p and t, so bounds on them bound the ratio.
@@ -261,10 +284,7 @@ public:
         : m_table(table),
           m_lists(lists),
           m_remaining(remaining),
-          m_cached_size(table.size(), 0),
-          m_cached_t(table.size(), 0),
-          m_scan(table.size()),
-          m_memo(table.size()),
+          m_state(table.size()),
           m_stamp(table.points.size(), 0) {}
 
     void start_round() {
@@ -276,24 +296,25 @@ public:
     // its partner, so that it needs no bound of its own.
     [[nodiscard]] bool partner_known(std::size_t k) const noexcept {
         const std::uint32_t partner = m_table.partner(k);
-        return partner != npos32 && partner != k && m_memo[partner].round == m_round;
+        return partner != npos32 && partner != k && m_state[slot(partner)].memo.round == m_round;
     }
 
     // An upper bound of the translator count of candidate k, cached while its pattern
     // keeps its size.
     std::size_t translator_bound(std::size_t k) {
         const std::size_t size = m_lists.size(k);
-        if (m_cached_size[k] != size) remember_bound(k, size, fresh_bound(k));
-        return m_cached_t[k];
+        const std::size_t at = slot(k);
+        if (m_state[at].cached_size != size) remember_bound(k, size, fresh_bound(k));
+        return m_state[at].cached_t;
     }
 
     // The translator bound cached for candidate k while its pattern has `size` Points,
     // its own or its partner's (partners share their list, so their size, and their
     // translator count); nothing when neither holds one.
     [[nodiscard]] std::optional<std::size_t> cached_bound(std::size_t k, std::size_t size) const noexcept {
-        if (m_cached_size[k] == size) return m_cached_t[k];
-        const std::uint32_t partner = m_table.partner(k);
-        if (m_table.mirrored && partner != npos32 && m_cached_size[partner] == size) return m_cached_t[partner];
+        const std::size_t at = slot(k);
+        if (m_state[at].cached_size == size) return m_state[at].cached_t;
+        if (m_table.mirrored && m_state[at ^ 1].cached_size == size) return m_state[at ^ 1].cached_t;
         return std::nullopt;
     }
 
@@ -303,7 +324,7 @@ public:
         // Dataset: partners share translator count and coverage size, hence ratio.
         if (partner_known(k)) return from_partner(k, m_table.partner(k), floor);
         std::optional<Candidate> result = evaluate_alone(k, floor);
-        Memo& memo = m_memo[k];
+        Memo& memo = m_state[slot(k)].memo;
         memo.round = m_round;
         memo.outcome = npos32;
         if (result) {
@@ -323,7 +344,7 @@ private:
         // of the first Point still lies in that intersection: only the Vectors that were
         // not refuted then, or were refuted by a Point the pattern has since lost, can
         // pass now.
-        const Scan& seen = m_scan[k];
+        const Scan& seen = m_state[slot(k)].scan;
         if (seen.first == m_lists.first(k) && keeps(seen.anchor[0], k) && keeps(seen.anchor[1], k)) {
             std::size_t bound = seen.open;
             for (std::size_t i = 0; i < kWitnesses; ++i) {
@@ -331,13 +352,13 @@ private:
             }
             return bound;
         }
-        const auto pattern = m_lists.live(k);
-        const Vector w = m_table.points[pattern.back()] - m_table.points[pattern[0]];
+        const std::uint32_t first = m_lists.first(k);
+        const Vector w = m_table.points[m_lists.last(k)] - m_table.points[first];
         if (!m_table.restrict_dpitch_zero || w.dpitch == 0) {
             const std::uint32_t list = m_table.find(w);
             if (list != npos32) return m_lists.size(list) - 1;
         }
-        if (m_table.restrict_dpitch_zero) return m_remaining.row_size(m_table.row_of[pattern[0]]) - 1;
+        if (m_table.restrict_dpitch_zero) return m_remaining.row_size(m_table.row_of[first]) - 1;
         return m_remaining.size() - 1;
     }
 
@@ -347,7 +368,7 @@ private:
     // Candidate k from its partner's evaluation in this round (its pattern is the
     // partner's moved by the partner's Vector).
     std::optional<Candidate> from_partner(std::size_t k, std::uint32_t partner, double floor) {
-        const std::uint32_t at = m_memo[partner].outcome;
+        const std::uint32_t at = m_state[slot(partner)].memo.outcome;
         // A partner pruned against an earlier, lower floor prunes this one too.
         if (at == npos32) return std::nullopt;
         const Outcome& memo = m_outcomes[at];
@@ -467,8 +488,8 @@ private:
             lists.anchor[1] = npos32;
             lists.index[1] = 0;
         }
-        m_scan[k].first = pattern[0];
-        m_scan[k].anchor = lists.anchor;
+        m_state[slot(k)].scan.first = pattern[0];
+        m_state[slot(k)].scan.anchor = lists.anchor;
         // The pattern's Points to test, in order; the anchors' Points pass by construction.
         m_tested.clear();
         for (std::size_t j = 1; j < m; ++j) {
@@ -542,7 +563,7 @@ private:
     // tested Points, and m_refuted[i] refuted by the (i + 1)-th. Counts stay below the
     // number of Points.
     void remember_witness(std::size_t k, std::size_t open) noexcept {
-        Scan& w = m_scan[k];
+        Scan& w = m_state[slot(k)].scan;
         w.open = static_cast<std::uint32_t>(open);
         for (std::size_t i = 0; i < kWitnesses; ++i) {
             w.at[i] = i < m_tested.size() ? m_tested[i] : npos32;
@@ -551,8 +572,9 @@ private:
     }
 
     void remember_bound(std::size_t k, std::size_t size, std::size_t t) noexcept {
-        m_cached_size[k] = static_cast<std::uint32_t>(size);  // both below the number of Points
-        m_cached_t[k] = static_cast<std::uint32_t>(t);
+        State& state = m_state[slot(k)];
+        state.cached_size = static_cast<std::uint32_t>(size);  // both below the number of Points
+        state.cached_t = static_cast<std::uint32_t>(t);
     }
 
     // The pattern and its translates, each Point counted once.
@@ -581,15 +603,15 @@ private:
     const MtpTable& m_table;
     const LiveLists& m_lists;
     const Remaining& m_remaining;
-    std::vector<std::uint32_t> m_cached_size;
-    std::vector<std::uint32_t> m_cached_t;
-    // What the last scan of candidate k found. It intersected the lists chosen by the
+    [[nodiscard]] std::size_t slot(std::size_t k) const noexcept { return slot_of(m_table, k); }
+
+    static constexpr std::size_t kWitnesses = 2;
+    // What the last scan of a candidate found. It intersected the lists chosen by the
     // anchors' differences from `first`; `open` counts the Vectors in that intersection
     // that passed, or were refuted by a later Point than those kept, or were not tested;
     // refuted[i] those refuted by the Point at position at[i]. Most Vectors fail on the
     // first tested Point or the second, so two witnesses bound a pattern that lost
     // other Points almost as tightly as a new scan.
-    static constexpr std::size_t kWitnesses = 2;
     struct Scan {
         std::uint32_t first = npos32;  // npos32: no scan yet
         std::uint32_t open = 0;
@@ -597,21 +619,27 @@ private:
         std::array<std::uint32_t, kWitnesses> at{npos32, npos32};
         std::array<std::uint32_t, kWitnesses> refuted{};
     };
-    std::vector<Scan> m_scan;
-    std::vector<std::uint32_t> m_common;              // the intersection under way
-    std::vector<std::uint32_t> m_tested;              // the pattern positions a scan tests
-    std::array<std::size_t, kWitnesses> m_refuted{};  // the counts of the scan under way
-    // What evaluating candidate k found in round `round`: pruned (npos32), or the
+    // What evaluating a candidate found in round `round`: pruned (npos32), or the
     // position of its coverage size and translators among this round's outcomes.
     struct Memo {
         std::uint32_t round = 0;
         std::uint32_t outcome = npos32;
     };
+    // Everything kept per candidate, together so that one visit touches one place.
+    struct State {
+        std::uint32_t cached_size = 0;  // the pattern size for which cached_t holds
+        std::uint32_t cached_t = 0;
+        Memo memo;
+        Scan scan;
+    };
+    std::vector<State> m_state;                       // by slot_of()
+    std::vector<std::uint32_t> m_common;              // the intersection under way
+    std::vector<std::uint32_t> m_tested;              // the pattern positions a scan tests
+    std::array<std::size_t, kWitnesses> m_refuted{};  // the counts of the scan under way
     struct Outcome {
         std::size_t covered;
         std::vector<Vector> translators;
     };
-    std::vector<Memo> m_memo;
     std::vector<Outcome> m_outcomes;
     std::uint32_t m_round = 0;
     std::vector<std::uint32_t> m_stamp;  // coverage counting: positions seen in this epoch
@@ -755,7 +783,7 @@ private:
         m_best_k = 0;
         m_cap = static_cast<double>(m_remaining.size());
         // The changed candidates' bounds no longer hold.
-        m_lists.for_each_changed([&](std::uint32_t k) { m_queue.forget(k); });
+        m_lists.for_each_changed([&](std::uint32_t k) { m_queue.forget(slot_of(m_table, k)); });
         m_queue.tidy();
         // The candidates that ranked high last round usually still do: trying them
         // first sets a high floor at once.
@@ -773,12 +801,12 @@ private:
         // afresh, and those filed under a bound that still reaches it.
         m_lists.for_each_changed([&](std::uint32_t k) {
             tick(m_options.monitor);
-            if (m_done[k] != m_round) process(k, false);
+            if (m_done[slot_of(m_table, k)] != m_round) process(k, false);
         });
         m_queue.visit([&] { return floor(); },
-                      [&](std::uint32_t k) {
+                      [&](std::uint32_t at) {
                           tick(m_options.monitor);
-                          if (m_done[k] != m_round) process(k, false);
+                          if (m_done[at] != m_round) process(candidate_of(m_table, at), false);
                       });
         if (!m_best) return std::nullopt;  // no admitted candidate is left
         return m_best_k;
@@ -788,10 +816,11 @@ private:
     // files it under the tightest bound known. The cheap bounds come first: a ratio is
     // below the pattern size and below remaining Points / pattern size.
     void process(std::uint32_t k, bool force) {
-        m_done[k] = m_round;
+        const std::size_t at = slot_of(m_table, k);
+        m_done[at] = m_round;
         const std::size_t size = m_lists.size(k);
         if (!admitted(size)) {  // for good: a pattern only shrinks, and a change refiles it
-            m_queue.forget(k);
+            m_queue.forget(at);
             return;
         }
         const auto m = static_cast<double>(size);
@@ -805,7 +834,7 @@ private:
             if (bound >= f) offer(k, m_evaluator.evaluate(k, f));
         }
         if (const auto t = m_evaluator.cached_bound(k, size)) bound = std::min(bound, ratio_bound(size, *t));
-        m_queue.put(k, bound);
+        m_queue.put(at, bound);
     }
 
     // Keeps `c` if it ranks strictly better, or equally and earlier in builder order.
