@@ -1,14 +1,16 @@
 // COSIATEC without rebuilding: SIA runs once, and the MTPs of the remaining Points are
-// the full MTPs with every origin pair that touches a covered Point filtered out. Each
-// iteration costs one pass over the surviving pairs (shrinking quadratically) plus the
-// exact evaluation of the few candidates whose ratio bound can still beat the best.
+// the full MTPs with every origin pair that touches a covered Point filtered out. A
+// round costs the covered Points times the Points to find the lists that changed, one
+// pass over those lists, fresh bounds for the candidates whose patterns changed, and
+// the exact evaluation of the few candidates whose ratio bound can still beat the best.
 //
-// Four parts, each with one job:
-//   Remaining   the Points not yet covered: flags, membership, counts in a box;
-//   LiveLists   the origin lists of the remaining Points, one per kept Vector;
-//   Evaluator   bounds and exact keys of candidates (candidate k is the MTP of the
-//               k-th Vector among the remaining Points);
-//   Compressor  the greedy loop: choose the best candidate, cover it, repeat.
+// Five parts, each with one job:
+//   Remaining       the Points not yet covered: flags, membership, counts in a box;
+//   LiveLists       the origin lists of the remaining Points, one per kept Vector;
+//   Evaluator       bounds and exact keys of candidates (candidate k is the MTP of the
+//                   k-th Vector among the remaining Points);
+//   CandidateQueue  the unchanged candidates, filed by their ratio bounds;
+//   Compressor      the greedy loop: choose the best candidate, cover it, repeat.
 #include "cosiatec.hpp"
 
 #include <algorithm>
@@ -653,7 +655,8 @@ private:
 // floor. Invariant: a candidate has at most one live entry, in bucket b at position i
 // exactly when where(k) == b and pos(k) == i; its bucket's ceiling bounds its ratio
 // while its pattern stays as it is. Entries left behind by moves are dead, skipped,
-// and swept out once they outnumber the live ones.
+// and swept out once they outnumber the live ones. Candidates are named by their slots
+// (slot_of), which keeps a Vector's entry beside its negation's.
 class CandidateQueue {
 public:
     explicit CandidateQueue(std::size_t candidates) : m_where(candidates, kNone), m_pos(candidates, 0) {}
