@@ -305,9 +305,10 @@ public:
     // keeps its size.
     std::size_t translator_bound(std::size_t k) {
         const std::size_t size = m_lists.size(k);
-        const std::size_t at = slot(k);
-        if (m_state[at].cached_size != size) remember_bound(k, size, fresh_bound(k));
-        return m_state[at].cached_t;
+        if (const auto t = cached_bound(k, size)) return *t;
+        const std::size_t t = fresh_bound(k);
+        remember_bound(k, size, t);
+        return t;
     }
 
     // The translator bound cached for candidate k while its pattern has `size` Points,
@@ -800,11 +801,12 @@ private:
             const std::uint32_t k = prior[h].second;
             if (admitted(m_lists.size(k))) process(k, true);
         }
-        // Then every candidate whose bound reaches the floor: the changed ones, bounded
-        // afresh, and those filed under a bound that still reaches it.
+        // Then every candidate filed under a bound that reaches the floor.
+        // The changed ones are bounded afresh and filed first, so that they are
+        // evaluated in the order of their bounds: the strongest raise the floor early.
         m_lists.for_each_changed([&](std::uint32_t k) {
             tick(m_options.monitor);
-            if (m_done[slot_of(m_table, k)] != m_round) process(k, false);
+            if (m_done[slot_of(m_table, k)] != m_round) file(k);
         });
         m_queue.visit([&] { return floor(); },
                       [&](std::uint32_t at) {
@@ -813,6 +815,20 @@ private:
                       });
         if (!m_best) return std::nullopt;  // no admitted candidate is left
         return m_best_k;
+    }
+
+    // Files changed candidate k under a fresh bound, without evaluating it.
+    void file(std::uint32_t k) {
+        const std::size_t at = slot_of(m_table, k);
+        const std::size_t size = m_lists.size(k);
+        if (!admitted(size)) {  // for good: a pattern only shrinks, and a change refiles it
+            m_queue.forget(at);
+            return;
+        }
+        const auto m = static_cast<double>(size);
+        double bound = std::min(m, m_cap / m);
+        if (bound >= floor()) bound = std::min(bound, ratio_bound(size, m_evaluator.translator_bound(k)));
+        m_queue.put(at, bound);
     }
 
     // Evaluates candidate k when `force` is set or its bounds reach the floor, then
