@@ -735,8 +735,10 @@ private:
 };
 
 // The greedy loop. Invariant at the start of every round: the live lists, the remaining
-// Points and the evaluator's caches all describe the Points not yet covered; the result
-// holds the TECs chosen so far, in the order chosen.
+// Points and the evaluator's caches all describe the Points not yet covered; every
+// admitted candidate whose list did not change last round is filed in the queue under
+// a bound that still holds, and the changed ones are named by the live lists; the
+// result holds the TECs chosen so far, in the order chosen.
 class Compressor {
 public:
     Compressor(std::span<const Point> dataset, const CompressOptions& options)
