@@ -427,27 +427,18 @@ private:
         }
     };
     [[nodiscard]] Lists shortest_lists(std::span<const std::uint32_t> pattern) const {
-        // Looking at a handful of differences finds short lists; looking at all of them
-        // would cost as much as the tests they save. Differences that span the pattern
-        // are rarer than those between neighbours, so the probes start from its far end.
-        constexpr std::size_t probes = 8;
         Lists out;
         if (m_table.restrict_dpitch_zero) out.consider(m_table.row(m_table.row_of[pattern[0]]), npos32, 0);
-        const Point p0 = m_table.points[pattern[0]];
-        const std::size_t m = pattern.size();
-        const std::size_t stop = m > probes ? m - probes : 1;
-        for (std::size_t j = m - 1; j >= stop; --j) {
-            const Vector w = m_table.points[pattern[j]] - p0;
-            if (m_table.restrict_dpitch_zero && w.dpitch != 0) continue;
-            const std::uint32_t at = m_table.find(w);
+        probe_differences(m_table, pattern, [&](std::size_t j, std::uint32_t at) {
             if (at == npos32) {
                 // No other Vector carries both Points into the Dataset: no translator.
                 out = Lists{};
                 out.consider({}, pattern[j], j);
-                return out;
+                return false;
             }
             out.consider(m_lists.live(at), pattern[j], j);
-        }
+            return true;
+        });
         return out;
     }
 
@@ -819,33 +810,39 @@ private:
         return m_best_k;
     }
 
+    // The cheap bound of the ratio of candidate k (in slot `at`, with a pattern of
+    // `size` Points): below the pattern size and below remaining Points / pattern size.
+    // Nothing when the pattern may not be chosen; the candidate then leaves the queue
+    // for good, since a pattern only shrinks and a change refiles it.
+    std::optional<double> cheap_bound(std::size_t at, std::size_t size) {
+        if (!admitted(size)) {
+            m_queue.forget(at);
+            return std::nullopt;
+        }
+        const auto m = static_cast<double>(size);
+        return std::min(m, m_cap / m);
+    }
+
     // Files changed candidate k under a fresh bound, without evaluating it.
     void file(std::uint32_t k) {
         const std::size_t at = slot_of(m_table, k);
         const std::size_t size = m_lists.size(k);
-        if (!admitted(size)) {  // for good: a pattern only shrinks, and a change refiles it
-            m_queue.forget(at);
-            return;
-        }
-        const auto m = static_cast<double>(size);
-        double bound = std::min(m, m_cap / m);
+        const std::optional<double> cheap = cheap_bound(at, size);
+        if (!cheap) return;
+        double bound = *cheap;
         if (bound >= floor()) bound = std::min(bound, ratio_bound(size, m_evaluator.translator_bound(k)));
         m_queue.put(at, bound);
     }
 
     // Evaluates candidate k when `force` is set or its bounds reach the floor, then
-    // files it under the tightest bound known. The cheap bounds come first: a ratio is
-    // below the pattern size and below remaining Points / pattern size.
+    // files it under the tightest bound known. The cheap bound comes first.
     void process(std::uint32_t k, bool force) {
         const std::size_t at = slot_of(m_table, k);
         m_done[at] = m_round;
         const std::size_t size = m_lists.size(k);
-        if (!admitted(size)) {  // for good: a pattern only shrinks, and a change refiles it
-            m_queue.forget(at);
-            return;
-        }
-        const auto m = static_cast<double>(size);
-        double bound = std::min(m, m_cap / m);
+        const std::optional<double> cheap = cheap_bound(at, size);
+        if (!cheap) return;
+        double bound = *cheap;
         const double f = floor();
         if (force || (bound >= f && m_evaluator.partner_known(k))) {
             offer(k, m_evaluator.evaluate(k, f));

@@ -38,40 +38,49 @@ template <class IsMember>
     return carries(pattern, v, [&](std::size_t, Point q) { return members.contains(q); });
 }
 
+// Calls probe(j, at) for the differences w = pattern[j] - pattern[0] that a translator
+// search looks at, with `at` the position of w among the table's Vectors, or npos32
+// when no Vector of two pairs or more is w. A translator c carries pattern[0] onto a
+// Point q with q + w in the Dataset, so q lies among the origins of every such w.
+// Looking at a handful of differences finds short lists; looking at all of them would
+// cost as much as the tests they save. Differences that span the pattern are rarer than
+// those between neighbours, so the probes start from its far end. A restricted table
+// has lists for dpitch 0 only. Stops early when probe returns false.
+template <class Probe>
+void probe_differences(const MtpTable& table, std::span<const std::uint32_t> pattern, Probe&& probe) {
+    constexpr std::size_t probes = 8;
+    const Point p0 = table.points[pattern[0]];
+    const std::size_t m = pattern.size();
+    const std::size_t stop = m > probes ? m - probes : 1;
+    for (std::size_t j = m - 1; j >= stop; --j) {
+        const Vector w = table.points[pattern[j]] - p0;
+        if (table.restrict_dpitch_zero && w.dpitch != 0) continue;
+        if (!probe(j, table.find(w))) return;
+    }
+}
+
 // A superset of the translators' images of pattern[0], as positions into table.points:
-// the shortest origin list that every translator must pass through. A translator c
-// carries pattern[0] onto a Point q with q + (pattern[k] - pattern[0]) in the Dataset,
-// so q lies among the origins of that difference for every k.
-// `list_of(k)` gives the current origin list of the k-th Vector and `row` the candidates
-// of a restricted table's pattern[0] row.
+// the shortest of the probed origin lists (and, for a restricted table, pattern[0]'s
+// pitch row). `list_of(k)` gives the current origin list of the k-th Vector.
 template <class ListOf>
 [[nodiscard]] std::span<const std::uint32_t> translator_candidates(const MtpTable& table,
                                                                    std::span<const std::uint32_t> pattern,
                                                                    ListOf&& list_of) {
-    // Looking at a handful of differences finds a short list; looking at all of them
-    // would cost as much as the test it saves. Differences that span the pattern are
-    // rarer than those between neighbours, so the probes start from its far end.
-    constexpr std::size_t probes = 8;
     std::span<const std::uint32_t> best;
     bool have = false;
     if (table.restrict_dpitch_zero) {
         best = table.row(table.row_of[pattern[0]]);
         have = true;
     }
-    const Point p0 = table.points[pattern[0]];
-    const std::size_t m = pattern.size();
-    const std::size_t stop = m > probes ? m - probes : 1;
-    for (std::size_t k = m - 1; k >= stop; --k) {
-        const Vector w = table.points[pattern[k]] - p0;
-        if (table.restrict_dpitch_zero && w.dpitch != 0) continue;
-        const std::uint32_t at = table.find(w);
-        if (at == npos32) continue;
+    probe_differences(table, pattern, [&](std::size_t, std::uint32_t at) {
+        if (at == npos32) return true;
         const std::span<const std::uint32_t> list = list_of(at);
         if (!have || list.size() < best.size()) {
             best = list;
             have = true;
         }
-    }
+        return true;
+    });
     return best;
 }
 
