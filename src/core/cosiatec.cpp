@@ -482,8 +482,9 @@ private:
             lists.anchor[1] = npos32;
             lists.index[1] = 0;
         }
-        m_state[slot(k)].scan.first = pattern[0];
-        m_state[slot(k)].scan.anchor = lists.anchor;
+        Scan& scan = m_state[slot(k)].scan;
+        scan.first = pattern[0];
+        scan.anchor = lists.anchor;
         // The pattern's Points to test, in order; the anchors' Points pass by construction.
         m_tested.clear();
         for (std::size_t j = 1; j < m; ++j) {
