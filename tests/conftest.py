@@ -27,12 +27,14 @@ DIAG = [(0, 10), (1, 0), (5, 5), (5, 15), (6, 5)]
 SIX = [(0, 60), (1, 62), (2, 64), (3, 60), (4, 62), (5, 64)]
 # Coordinates where 32-bit wrap-around matters, mixed with small ones.
 coords = st.one_of(st.integers(0, 6), st.integers(0, 6), st.integers(HALF - 3, HALF + 3), st.integers(TOP - 3, TOP))
+# Clusters far apart with no common step: few of the offsets up to the span occur.
+sparse = st.one_of(st.integers(0, 6), st.integers(997, 1003))
 
 
 @st.composite
 def datasets(draw, max_size=10, min_size=0, coord=coords):
-    """Unsorted point lists with repeats from few values, so translations recur; half use small values only."""
-    coord = draw(st.sampled_from([coord, st.integers(0, 6)]))
+    """Unsorted point lists with repeats from few values, so translations recur; a third use small values only."""
+    coord = draw(st.sampled_from([coord, st.integers(0, 6), sparse]))
     ticks = draw(st.lists(coord, min_size=1, max_size=5))
     pitches = draw(st.lists(coord, min_size=1, max_size=4))
     point = st.tuples(st.sampled_from(ticks), st.sampled_from(pitches))

@@ -2,7 +2,7 @@ import gc
 import random
 
 import pytest
-from hypothesis import given
+from hypothesis import example, given
 from hypothesis import strategies as st
 
 from motivra.sia_family import find_mtps
@@ -40,6 +40,7 @@ def test_examples():
 
 
 @given(datasets(max_size=12), st.booleans(), st.randoms(use_true_random=False))
+@example([(0, 5), (1, 5), (998, 5), (999, 5), (1003, 7), (2, 7)], False, random.Random(0))  # sparse tick offsets
 def test_matches_model(dataset, flag, rnd):
     got = find_mtps(dataset, flag)
     assert got == model.find_mtps(dataset, flag)

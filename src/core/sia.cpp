@@ -184,20 +184,55 @@ bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets, Monitor* mon
     const std::int64_t half = t.restrict_dpitch_zero ? 0 : std::int64_t{pmax} - pmin;
     const std::int64_t width = 2 * half + 1;
     if (ticks > (std::int64_t{1} << 30) || width > (std::int64_t{1} << 30)) return false;
-    const std::size_t cells = static_cast<std::size_t>(ticks * width);
+    std::vector<std::int64_t> steps(n);  // each tick in steps from the first
+    for (std::size_t i = 0; i < n; ++i) steps[i] = (t.points[i].tick - tmin) / step;
+    // Notes sit on few distinct ticks, and the offsets between them are often far fewer
+    // than the span of the piece (a score with fine divisions): the grid then keeps
+    // one row per offset that occurs, which saves most of its memory and its cache.
+    std::int64_t rows = ticks;
+    std::vector<std::int64_t> offset_of_row;  // filled when rows are compressed
+    if (ticks <= std::max<std::int64_t>(std::int64_t{1} << 20, static_cast<std::int64_t>(pairs / 2))) {
+        std::vector<std::int64_t> distinct(steps.begin(), steps.end());
+        distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+        std::vector<std::uint32_t> row_of(static_cast<std::size_t>(ticks), 0);
+        std::int64_t used = 0;  // offsets seen; the search stops once half of them occur
+        for (std::size_t a = 0; a < distinct.size() && 2 * used <= ticks; ++a) {
+            tick(monitor);
+            for (std::size_t b = a; b < distinct.size(); ++b) {
+                std::uint32_t& seen = row_of[static_cast<std::size_t>(distinct[b] - distinct[a])];
+                used += seen ^ 1;
+                seen = 1;
+            }
+        }
+        if (2 * used <= ticks) {
+            for (std::size_t d = 0; d < row_of.size(); ++d) {
+                if (row_of[d] == 0) {
+                    row_of[d] = npos32;
+                } else {
+                    row_of[d] = static_cast<std::uint32_t>(offset_of_row.size());
+                    offset_of_row.push_back(static_cast<std::int64_t>(d));
+                }
+            }
+            rows = used;
+            t.grid_rows = std::move(row_of);
+        }
+    }
+    const std::size_t cells = static_cast<std::size_t>(rows * width);
     // A grid of up to two cells per ordered pair costs no more memory than the origin
     // lists it saves hashing for.
-    if (cells > std::max<std::size_t>(std::size_t{1} << 16, 2 * pairs) || cells > (std::size_t{1} << 28)) return false;
+    if (cells > std::max<std::size_t>(std::size_t{1} << 16, 2 * pairs) || cells > (std::size_t{1} << 28)) {
+        t.grid_rows.clear();
+        return false;
+    }
     ensure_fits(mul_sat(cells, sizeof(std::uint32_t)));
     t.grid.assign(cells, 0);
     t.grid_ticks = ticks;
     t.grid_divisor = Divisor(step);
     t.grid_pitch = half;
 
-    std::vector<std::int64_t> steps(n);  // each tick in steps from the first
-    for (std::size_t i = 0; i < n; ++i) steps[i] = (t.points[i].tick - tmin) / step;
     auto cell = [&](std::uint32_t i, std::uint32_t j) {
-        const std::int64_t dt = steps[j] - steps[i];
+        std::int64_t dt = steps[j] - steps[i];
+        if (!t.grid_rows.empty()) dt = t.grid_rows[static_cast<std::size_t>(dt)];
         const std::int64_t dp = std::int64_t{t.points[j].pitch} - t.points[i].pitch;
         return static_cast<std::size_t>(dt * width + dp + half);
     };
@@ -259,7 +294,9 @@ bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets, Monitor* mon
             t.grid[c] = npos32;
             continue;
         }
-        const auto dt = static_cast<std::int32_t>(static_cast<std::int64_t>(c) / width * step);
+        const std::int64_t row = static_cast<std::int64_t>(c) / width;
+        const auto dt = static_cast<std::int32_t>(
+            (offset_of_row.empty() ? row : offset_of_row[static_cast<std::size_t>(row)]) * step);
         const auto dp = static_cast<std::int32_t>(static_cast<std::int64_t>(c) % width - half);
         t.vectors[k] = Vector{dt, dp};
         t.vectors[2 * kept - 1 - k] = -Vector{dt, dp};

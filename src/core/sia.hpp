@@ -29,7 +29,11 @@ struct MtpTable {
     std::int64_t grid_ticks = 0;  // dtick / that divisor runs over 0 .. grid_ticks - 1
     Divisor grid_divisor;         // by the greatest common divisor of the ticks' offsets
     std::int64_t grid_pitch = 0;  // dpitch runs over -grid_pitch .. grid_pitch
-    std::size_t forward = 0;      // how many of `vectors` lie above zero
+    // When few of the tick offsets occur between two Points, the grid has a row for
+    // each that does: grid_rows maps an offset (in steps) to its row, npos32 for none.
+    // Empty: the row is the offset itself.
+    std::vector<std::uint32_t> grid_rows;
+    std::size_t forward = 0;  // how many of `vectors` lie above zero
     // False when every coordinate is below 2^31: then no difference or sum of the
     // table's Points and Vectors wraps, and moving an ascending list keeps it ascending.
     bool may_wrap = true;
@@ -76,7 +80,13 @@ struct MtpTable {
         if (!grid_divisor.divides(static_cast<std::uint32_t>(raw))) return npos32;
         const std::int64_t dt = grid_divisor.quotient(static_cast<std::uint32_t>(raw));
         if (dt >= grid_ticks || dp < -grid_pitch || dp > grid_pitch) return npos32;
-        const std::uint32_t k = grid[static_cast<std::size_t>(dt * (2 * grid_pitch + 1) + dp + grid_pitch)];
+        std::int64_t row = dt;
+        if (!grid_rows.empty()) {
+            const std::uint32_t r = grid_rows[static_cast<std::size_t>(dt)];
+            if (r == npos32) return npos32;
+            row = r;
+        }
+        const std::uint32_t k = grid[static_cast<std::size_t>(row * (2 * grid_pitch + 1) + dp + grid_pitch)];
         if (k == npos32 || !backward) return k;
         return static_cast<std::uint32_t>(2 * forward - 1 - k);
     }
