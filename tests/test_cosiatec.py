@@ -83,3 +83,18 @@ def test_many_rounds_of_near_ties_match_model(dataset, flag):
     # Dense random sets give dozens of rounds of small, nearly tied candidates: the
     # bounds kept from round to round must never hide the first of the best.
     model.check_cosiatec(dataset, cosiatec_compress(dataset, flag), flag)
+
+
+def test_more_points_than_sixteen_bits_hold(bach):
+    # Past 65,536 Points the pairs are no longer packed into one word. Lone Points far
+    # above the piece's pitches (restricted: no pair shares a row with them) change none
+    # of its choices; they only join the one-Point TECs at the end.
+    piece = bach[:300]
+    top = max(p for _, p in piece)
+    lone = [(0, top + 1 + i) for i in range(2**16)]
+    want = cosiatec_compress(piece, True)
+    got = cosiatec_compress(piece + lone, True)
+    chosen = [t for t in want if t.translators]
+    assert [repr(t) for t in got[: len(chosen)]] == [repr(t) for t in chosen]
+    rest = sorted(t.pattern[0] for t in want[len(chosen) :]) + lone
+    assert [t.pattern for t in got[len(chosen) :]] == [[p] for p in sorted(rest)]

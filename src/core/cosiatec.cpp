@@ -127,19 +127,44 @@ private:
     std::vector<std::uint32_t> m_removed;
 };
 
+// A run of positions stored in 32-bit words, each read as (word >> shift) & mask: a
+// list's origins or targets, alone or packed in pairs.
+struct ListView {
+    const std::uint32_t* data = nullptr;
+    std::size_t size = 0;
+    unsigned shift = 0;
+    std::uint32_t mask = UINT32_MAX;
+
+    [[nodiscard]] std::uint32_t operator[](std::size_t i) const noexcept { return (data[i] >> shift) & mask; }
+    // The positions, into `out` (overwritten).
+    void copy_to(std::vector<std::uint32_t>& out) const {
+        out.resize(size);
+        for (std::size_t i = 0; i < size; ++i) out[i] = (*this)[i];
+    }
+};
+
 // The origin lists of the remaining Points, filtered in place inside the table.
 // Invariant, after drop_covered(): every list holds exactly the pairs (o, o + v), origins
 // ascending, with o and o + v both remaining; when there are two or more, they are the
 // MTP of v among the remaining Points. In a mirrored table one stored list serves a
-// Vector and its negation.
+// Vector and its negation. When positions fit in 16 bits, each pair is packed into one
+// word of the origins, origin << 16 | target, and the targets are released: half the
+// memory, and half the traffic of filtering.
 class LiveLists {
 public:
     explicit LiveLists(MtpTable& table)
         : m_table(table),
+          m_packed(table.points.size() <= 0x10000),
           m_size(table.offsets.size() - 1),
           m_ends(m_size.size()),
           m_dirty((m_size.size() + 63) / 64, 0),
           m_pending(table.points.size(), 0) {
+        if (m_packed) {
+            for (std::size_t e = 0; e < table.origins.size(); ++e) {
+                table.origins[e] = table.origins[e] << 16 | table.targets[e];
+            }
+            std::vector<std::uint32_t>().swap(table.targets);
+        }
         // A list holds at most one pair per Point, and positions are 32-bit.
         for (std::size_t s = 0; s < m_size.size(); ++s) {
             m_size[s] = static_cast<std::uint32_t>(table.offsets[s + 1] - table.offsets[s]);
@@ -148,8 +173,11 @@ public:
         }
     }
 
-    [[nodiscard]] std::span<const std::uint32_t> live(std::size_t k) const noexcept {
+    // The origins of candidate k's live pairs, ascending.
+    [[nodiscard]] ListView live(std::size_t k) const noexcept {
         const auto [list, reversed] = m_table.list_of(k);
+        if (m_packed)
+            return {m_table.origins.data() + m_table.offsets[list], m_size[list], reversed ? 0u : 16u, 0xffff};
         const std::uint32_t* base = reversed ? m_table.targets.data() : m_table.origins.data();
         return {base + m_table.offsets[list], m_size[list]};
     }
@@ -216,33 +244,57 @@ public:
             }
             m_dirty[word] = 0;
         }
-        std::uint32_t* origins = m_table.origins.data();
-        std::uint32_t* targets = m_table.targets.data();
         for (const std::uint32_t s : m_changed) {
             tick(monitor);
             const std::size_t begin = m_table.offsets[s];
-            std::size_t out = begin;
-            // Branch-free: whether a pair survives is unpredictable, so every pair is
-            // copied and the cursor only advances past survivors.
             const std::size_t end = begin + m_size[s];
-            for (std::size_t e = begin; e < end; ++e) {
-                const std::uint32_t o = origins[e], t = targets[e];
-                origins[out] = o;
-                targets[out] = t;
-                out += alive[o] & alive[t];
-            }
+            const std::size_t out = m_packed ? filter_packed(begin, end, alive) : filter(begin, end, alive);
             m_size[s] = static_cast<std::uint32_t>(out - begin);
             if (out > begin) remember_ends(s, begin, out);
         }
     }
 
 private:
+    // Keeps the live pairs among entries [begin, end), in order; returns where they end.
+    // Branch-free: whether a pair survives is unpredictable, so every pair is copied and
+    // the cursor only advances past survivors.
+    std::size_t filter(std::size_t begin, std::size_t end, const std::uint8_t* alive) noexcept {
+        std::uint32_t* origins = m_table.origins.data();
+        std::uint32_t* targets = m_table.targets.data();
+        std::size_t out = begin;
+        for (std::size_t e = begin; e < end; ++e) {
+            const std::uint32_t o = origins[e], t = targets[e];
+            origins[out] = o;
+            targets[out] = t;
+            out += alive[o] & alive[t];
+        }
+        return out;
+    }
+    std::size_t filter_packed(std::size_t begin, std::size_t end, const std::uint8_t* alive) noexcept {
+        std::uint32_t* pairs = m_table.origins.data();
+        std::size_t out = begin;
+        for (std::size_t e = begin; e < end; ++e) {
+            const std::uint32_t pair = pairs[e];
+            pairs[out] = pair;
+            out += alive[pair >> 16] & alive[pair & 0xffff];
+        }
+        return out;
+    }
+
+    // The origin and target of entry e.
+    [[nodiscard]] std::pair<std::uint32_t, std::uint32_t> pair_at(std::size_t e) const noexcept {
+        const std::uint32_t word = m_table.origins[e];
+        if (m_packed) return {word >> 16, word & 0xffff};
+        return {word, m_table.targets[e]};
+    }
     void remember_ends(std::size_t s, std::size_t begin, std::size_t end) noexcept {
-        m_ends[s] = {m_table.origins[begin], m_table.targets[begin], m_table.origins[end - 1],
-                     m_table.targets[end - 1]};
+        const auto [o0, t0] = pair_at(begin);
+        const auto [o1, t1] = pair_at(end - 1);
+        m_ends[s] = {o0, t0, o1, t1};
     }
 
     MtpTable& m_table;
+    bool m_packed;                      // whether the origins hold packed pairs (and the targets are gone)
     std::vector<std::uint32_t> m_size;  // how many live pairs each stored list holds
     // The first live origin and target of each list, then the last ones.
     std::vector<std::array<std::uint32_t, 4>> m_ends;
@@ -375,7 +427,8 @@ private:
         // A partner pruned against an earlier, lower floor prunes this one too.
         if (at == npos32) return std::nullopt;
         const Outcome& memo = m_outcomes[at];
-        const auto pattern = m_lists.live(k);
+        std::vector<std::uint32_t>& pattern = m_pattern;
+        m_lists.live(k).copy_to(pattern);
         const std::size_t m = pattern.size();
         Candidate c;
         shift_translators(memo.translators, m_table.vectors[partner], m_table.may_wrap, c.translators);
@@ -408,18 +461,18 @@ private:
     // whose difference chose a list (npos32 for the row or no list), and `index` its
     // place in the pattern (0 for none: the first Point is never an anchor).
     struct Lists {
-        std::array<std::span<const std::uint32_t>, 2> list;
+        std::array<ListView, 2> list;
         std::array<std::uint32_t, 2> anchor{npos32, npos32};
         std::array<std::size_t, 2> index{0, 0};
         std::size_t count = 0;
 
-        void consider(std::span<const std::uint32_t> l, std::uint32_t a, std::size_t i) {
-            if (count == 2 && l.size() >= list[1].size()) return;
+        void consider(ListView l, std::uint32_t a, std::size_t i) {
+            if (count == 2 && l.size >= list[1].size) return;
             const std::size_t at = count < 2 ? count++ : 1;
             list[at] = l;
             anchor[at] = a;
             index[at] = i;
-            if (at == 1 && list[1].size() < list[0].size()) {
+            if (at == 1 && list[1].size < list[0].size) {
                 std::swap(list[0], list[1]);
                 std::swap(anchor[0], anchor[1]);
                 std::swap(index[0], index[1]);
@@ -428,7 +481,10 @@ private:
     };
     [[nodiscard]] Lists shortest_lists(std::span<const std::uint32_t> pattern) const {
         Lists out;
-        if (m_table.restrict_dpitch_zero) out.consider(m_table.row(m_table.row_of[pattern[0]]), npos32, 0);
+        if (m_table.restrict_dpitch_zero) {
+            const auto row = m_table.row(m_table.row_of[pattern[0]]);
+            out.consider(ListView{row.data(), row.size()}, npos32, 0);
+        }
         probe_differences(m_table, pattern, [&](std::size_t j, std::uint32_t at) {
             if (at == npos32) {
                 // No other Vector carries both Points into the Dataset: no translator.
@@ -443,12 +499,12 @@ private:
     }
 
     // The positions in both ascending lists, into m_common.
-    void intersect(std::span<const std::uint32_t> a, std::span<const std::uint32_t> b) {
+    void intersect(ListView a, ListView b) {
         std::vector<std::uint32_t>& out = m_common;
-        out.resize(std::min(a.size(), b.size()));
+        out.resize(std::min(a.size, b.size));
         // Branch-free: which side advances is unpredictable.
         std::size_t i = 0, j = 0, n = 0;
-        while (i < a.size() && j < b.size()) {
+        while (i < a.size && j < b.size) {
             const std::uint32_t x = a[i], y = b[j];
             out[n] = x;
             n += x == y;
@@ -459,7 +515,8 @@ private:
     }
 
     std::optional<Candidate> evaluate_alone(std::size_t k, double floor) {
-        const auto pattern = m_lists.live(k);
+        std::vector<std::uint32_t>& pattern = m_pattern;
+        m_lists.live(k).copy_to(pattern);
         const std::size_t m = pattern.size();
         // The fewest translators that could lift an m-Point pattern to the floor:
         // m (t + 1) / (m + t) >= floor needs t >= m (floor - 1) / (m - floor). The
@@ -474,11 +531,10 @@ private:
         // The candidates for the first Point's image: the shortest list, or the
         // intersection of the two shortest when they are both ascending.
         Lists lists = shortest_lists(pattern);
-        std::span<const std::uint32_t> candidates = lists.list[0];
         if (lists.count == 2 && !m_table.may_wrap) {
             intersect(lists.list[0], lists.list[1]);
-            candidates = m_common;
         } else {
+            lists.list[0].copy_to(m_common);
             lists.anchor[1] = npos32;
             lists.index[1] = 0;
         }
@@ -490,6 +546,7 @@ private:
         for (std::size_t j = 1; j < m; ++j) {
             if (j != lists.index[0] && j != lists.index[1]) m_tested.push_back(pattern[j]);
         }
+        const std::span<const std::uint32_t> candidates = m_common;
         std::size_t left = candidates.size();
         if (left == 0 || left - 1 < need) {  // one candidate is the zero Vector
             remember_bound(k, m, left == 0 ? 0 : left - 1);
@@ -629,6 +686,7 @@ private:
     };
     std::vector<State> m_state;                       // by slot_of()
     std::vector<std::uint32_t> m_common;              // the intersection under way
+    std::vector<std::uint32_t> m_pattern;             // the pattern under evaluation
     std::vector<std::uint32_t> m_tested;              // the pattern positions a scan tests
     std::array<std::size_t, kWitnesses> m_refuted{};  // the counts of the scan under way
     struct Outcome {
@@ -752,7 +810,8 @@ public:
             const std::optional<std::size_t> chosen = choose();
             if (!chosen) break;
             Candidate& best = *m_best;
-            const auto pattern = m_lists.live(*chosen);
+            std::vector<std::uint32_t> pattern;
+            m_lists.live(*chosen).copy_to(pattern);
             std::vector<Point> points;
             points.reserve(pattern.size());
             for (std::uint32_t i : pattern) points.push_back(m_table.points[i]);
