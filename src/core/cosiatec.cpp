@@ -147,24 +147,17 @@ struct ListView {
 // Invariant, after drop_covered(): every list holds exactly the pairs (o, o + v), origins
 // ascending, with o and o + v both remaining; when there are two or more, they are the
 // MTP of v among the remaining Points. In a mirrored table one stored list serves a
-// Vector and its negation. When positions fit in 16 bits, each pair is packed into one
-// word of the origins, origin << 16 | target, and the targets are released: half the
-// memory, and half the traffic of filtering.
+// Vector and its negation. A packed table (positions in 16 bits) keeps each pair in one
+// word: half the memory, and half the traffic of filtering.
 class LiveLists {
 public:
     explicit LiveLists(MtpTable& table)
         : m_table(table),
-          m_packed(table.points.size() <= 0x10000),
+          m_packed(table.packed),
           m_size(table.offsets.size() - 1),
           m_ends(m_size.size()),
           m_dirty((m_size.size() + 63) / 64, 0),
           m_pending(table.points.size(), 0) {
-        if (m_packed) {
-            for (std::size_t e = 0; e < table.origins.size(); ++e) {
-                table.origins[e] = table.origins[e] << 16 | table.targets[e];
-            }
-            std::vector<std::uint32_t>().swap(table.targets);
-        }
         // A list holds at most one pair per Point, and positions are 32-bit.
         for (std::size_t s = 0; s < m_size.size(); ++s) {
             m_size[s] = static_cast<std::uint32_t>(table.offsets[s + 1] - table.offsets[s]);
@@ -294,7 +287,7 @@ private:
     }
 
     MtpTable& m_table;
-    bool m_packed;                      // whether the origins hold packed pairs (and the targets are gone)
+    bool m_packed;                      // whether the origins hold packed pairs
     std::vector<std::uint32_t> m_size;  // how many live pairs each stored list holds
     // The first live origin and target of each list, then the last ones.
     std::vector<std::array<std::uint32_t, 4>> m_ends;

@@ -133,7 +133,7 @@ void build_hashed(MtpTable& t, std::size_t pairs, bool with_targets, Monitor* mo
     std::sort(kept.begin(), kept.end());
     const auto forward = std::upper_bound(kept.begin(), kept.end(), vector_key(Vector{0, 0}));
     std::rotate(kept.begin(), forward, kept.end());
-    ensure_fits(mul_sat(total, with_targets ? 2 * sizeof(std::uint32_t) : sizeof(std::uint32_t)));
+    ensure_fits(mul_sat(total, with_targets && !t.packed ? 2 * sizeof(std::uint32_t) : sizeof(std::uint32_t)));
     t.vectors.resize(kept.size());
     t.offsets.resize(kept.size() + 1);
     std::vector<std::size_t> cursor(kept.size());
@@ -152,7 +152,12 @@ void build_hashed(MtpTable& t, std::size_t pairs, bool with_targets, Monitor* mo
 
     // Pass 2: place every origin; the outer position ascends, so each run is sorted.
     t.origins.resize(total);
-    if (with_targets) {
+    if (t.packed) {
+        for_each_pair(t, monitor, [&](std::uint32_t i, std::uint32_t j) {
+            const std::uint32_t k = t.lookup.find(t.points[j] - t.points[i]);
+            if (k != npos32) t.origins[cursor[k]++] = i << 16 | j;
+        });
+    } else if (with_targets) {
         t.targets.resize(total);
         for_each_pair(t, monitor, [&](std::uint32_t i, std::uint32_t j) {
             const std::uint32_t k = t.lookup.find(t.points[j] - t.points[i]);
@@ -279,8 +284,8 @@ bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets, Monitor* mon
     // round, so only the forward lists are stored.
     const bool mirrored = with_targets;
     const std::size_t lists = mirrored ? kept : 2 * kept;
-    ensure_fits(
-        mul_sat(mirrored ? total : 2 * total, with_targets ? 2 * sizeof(std::uint32_t) : sizeof(std::uint32_t)));
+    ensure_fits(mul_sat(mirrored ? total : 2 * total,
+                        with_targets && !t.packed ? 2 * sizeof(std::uint32_t) : sizeof(std::uint32_t)));
     t.forward = kept;
     t.mirrored = mirrored;
     t.vectors.resize(2 * kept);
@@ -314,10 +319,14 @@ bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets, Monitor* mon
     // Pass 2: every forward pair gives origin i to v and, unless mirrored, origin j to
     // -v. Origins ascend in both lists, since j = position of points[i] + v grows with i.
     t.origins.resize(at);
-    if (with_targets) t.targets.resize(at);
+    if (with_targets && !t.packed) t.targets.resize(at);
     for_each_forward([&](std::uint32_t i, std::uint32_t j) {
         const std::uint32_t f = t.grid[cell(i, j)];
         if (f == npos32) return;
+        if (t.packed) {
+            t.origins[cursor[f]++] = i << 16 | j;
+            return;
+        }
         if (mirrored) {
             t.targets[cursor[f]] = j;
             t.origins[cursor[f]++] = i;
@@ -354,6 +363,8 @@ MtpTable sia_table(std::span<const Point> dataset, bool restrict_dpitch_zero, bo
     // that cannot fit.
     ensure_fits(mul_sat(pairs, 3));
 
+    // Positions below 2^16 fit two to a word.
+    t.packed = with_targets && n <= 0x10000;
     t.may_wrap = std::any_of(t.points.begin(), t.points.end(),
                              [](const Point& p) { return p.tick >= 0x80000000u || p.pitch >= 0x80000000u; });
     if (!build_dense(t, pairs, with_targets, monitor)) build_hashed(t, pairs, with_targets, monitor);

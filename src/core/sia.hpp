@@ -20,7 +20,10 @@ struct MtpTable {
     std::vector<std::size_t> offsets;    // vectors.size() + 1 bounds into `origins`
     std::vector<std::uint32_t> origins;  // positions into `points`, ascending per Vector
     std::vector<std::uint32_t> targets;  // position of origin + Vector, beside each origin (on request)
-    VectorTable lookup;                  // Vector -> its position in `vectors`, or npos32
+    // With targets requested and fewer than 2^16 + 1 Points, each entry of `origins` is
+    // origin << 16 | target instead, and `targets` stays empty.
+    bool packed = false;
+    VectorTable lookup;  // Vector -> its position in `vectors`, or npos32
     // When no difference can wrap and the differences span a small box, a dense grid
     // over the forward Vectors (dtick >= 0) replaces the hash table: cell -> position
     // of the Vector in `vectors`, or npos32. A backward Vector -v sits at
@@ -59,6 +62,7 @@ struct MtpTable {
         if (mirrored && k >= forward) return {2 * forward - 1 - k, true};
         return {k, false};
     }
+    // (Unpacked tables only.)
     [[nodiscard]] std::span<const std::uint32_t> mtp(std::size_t k) const noexcept {
         const auto [list, reversed] = list_of(k);
         const std::uint32_t* base = reversed ? targets.data() : origins.data();
