@@ -131,15 +131,16 @@ private:
 // list's origins or targets, alone or packed in pairs.
 struct ListView {
     const std::uint32_t* data = nullptr;
-    std::size_t size = 0;
+    std::size_t count = 0;
     unsigned shift = 0;
     std::uint32_t mask = UINT32_MAX;
 
+    [[nodiscard]] std::size_t size() const noexcept { return count; }
     [[nodiscard]] std::uint32_t operator[](std::size_t i) const noexcept { return (data[i] >> shift) & mask; }
     // The positions, into `out` (overwritten).
     void copy_to(std::vector<std::uint32_t>& out) const {
-        out.resize(size);
-        for (std::size_t i = 0; i < size; ++i) out[i] = (*this)[i];
+        out.resize(count);
+        for (std::size_t i = 0; i < count; ++i) out[i] = (*this)[i];
     }
 };
 
@@ -460,19 +461,19 @@ private:
         std::size_t count = 0;
 
         void consider(ListView l, std::uint32_t a, std::size_t i) {
-            if (count == 2 && l.size >= list[1].size) return;
+            if (count == 2 && l.size() >= list[1].size()) return;
             const std::size_t at = count < 2 ? count++ : 1;
             list[at] = l;
             anchor[at] = a;
             index[at] = i;
-            if (at == 1 && list[1].size < list[0].size) {
+            if (at == 1 && list[1].size() < list[0].size()) {
                 std::swap(list[0], list[1]);
                 std::swap(anchor[0], anchor[1]);
                 std::swap(index[0], index[1]);
             }
         }
     };
-    [[nodiscard]] Lists shortest_lists(std::span<const std::uint32_t> pattern) const {
+    [[nodiscard]] Lists shortest_lists(const ListView& pattern) const {
         Lists out;
         if (m_table.restrict_dpitch_zero) {
             const auto row = m_table.row(m_table.row_of[pattern[0]]);
@@ -494,10 +495,10 @@ private:
     // The positions in both ascending lists, into m_common.
     void intersect(ListView a, ListView b) {
         std::vector<std::uint32_t>& out = m_common;
-        out.resize(std::min(a.size, b.size));
+        out.resize(std::min(a.size(), b.size()));
         // Branch-free: which side advances is unpredictable.
         std::size_t i = 0, j = 0, n = 0;
-        while (i < a.size && j < b.size) {
+        while (i < a.size() && j < b.size()) {
             const std::uint32_t x = a[i], y = b[j];
             out[n] = x;
             n += x == y;
@@ -508,9 +509,10 @@ private:
     }
 
     std::optional<Candidate> evaluate_alone(std::size_t k, double floor) {
-        std::vector<std::uint32_t>& pattern = m_pattern;
-        m_lists.live(k).copy_to(pattern);
-        const std::size_t m = pattern.size();
+        // Most evaluations end at the candidates' count, having read only the pattern's
+        // first and last Points: it is copied out only when the scan goes on.
+        const ListView view = m_lists.live(k);
+        const std::size_t m = view.size();
         // The fewest translators that could lift an m-Point pattern to the floor:
         // m (t + 1) / (m + t) >= floor needs t >= m (floor - 1) / (m - floor). The
         // quotient is rounded up less a relative billionth, far above its rounding
@@ -523,7 +525,7 @@ private:
 
         // The candidates for the first Point's image: the shortest list, or the
         // intersection of the two shortest when they are both ascending.
-        Lists lists = shortest_lists(pattern);
+        Lists lists = shortest_lists(view);
         if (lists.count == 2 && !m_table.may_wrap) {
             intersect(lists.list[0], lists.list[1]);
         } else {
@@ -532,20 +534,23 @@ private:
             lists.index[1] = 0;
         }
         Scan& scan = m_state[slot(k)].scan;
-        scan.first = pattern[0];
+        scan.first = view[0];
         scan.anchor = lists.anchor;
-        // The pattern's Points to test, in order; the anchors' Points pass by construction.
-        m_tested.clear();
-        for (std::size_t j = 1; j < m; ++j) {
-            if (j != lists.index[0] && j != lists.index[1]) m_tested.push_back(pattern[j]);
-        }
         const std::span<const std::uint32_t> candidates = m_common;
         std::size_t left = candidates.size();
         if (left == 0 || left - 1 < need) {  // one candidate is the zero Vector
             remember_bound(k, m, left == 0 ? 0 : left - 1);
             m_refuted.fill(0);
+            m_tested.clear();
             remember_witness(k, left == 0 ? 0 : left - 1);
             return std::nullopt;
+        }
+        std::vector<std::uint32_t>& pattern = m_pattern;
+        view.copy_to(pattern);
+        // The pattern's Points to test, in order; the anchors' Points pass by construction.
+        m_tested.clear();
+        for (std::size_t j = 1; j < m; ++j) {
+            if (j != lists.index[0] && j != lists.index[1]) m_tested.push_back(pattern[j]);
         }
         // Most candidates fail on their first test or two, so each moved Point is tested
         // on its own rather than after preparing the whole pattern. Returns the index of

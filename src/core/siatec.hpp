@@ -46,8 +46,9 @@ template <class IsMember>
 // cost as much as the tests they save. Differences that span the pattern are rarer than
 // those between neighbours, so the probes start from its far end. A restricted table
 // has lists for dpitch 0 only. Stops early when probe returns false.
-template <class Probe>
-void probe_differences(const MtpTable& table, std::span<const std::uint32_t> pattern, Probe&& probe) {
+// `pattern` is any run of positions with size() and operator[].
+template <class Pattern, class Probe>
+void probe_differences(const MtpTable& table, const Pattern& pattern, Probe&& probe) {
     constexpr std::size_t probes = 8;
     const Point p0 = table.points[pattern[0]];
     const std::size_t m = pattern.size();
