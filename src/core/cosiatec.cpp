@@ -207,6 +207,16 @@ public:
     void drop_covered(std::span<const std::uint32_t> covered, const std::uint8_t* alive, Monitor* monitor) {
         for (const std::uint32_t x : covered) m_pending[x] = 1;
         auto mark = [&](std::uint32_t x, std::uint32_t y) {
+            if (!m_table.grid.empty()) {
+                const std::uint32_t f = m_table.forward_between(x, y);
+                if (f == npos32) return;
+                m_dirty[f >> 6] |= std::uint64_t{1} << (f & 63);  // mirrored: list f serves both Vectors
+                if (!m_table.mirrored) {
+                    const std::size_t r = 2 * m_table.forward - 1 - f;
+                    m_dirty[r >> 6] |= std::uint64_t{1} << (r & 63);
+                }
+                return;
+            }
             const Vector w = m_table.points[y] - m_table.points[x];
             const std::uint32_t k = m_table.find(w);
             if (k == npos32) return;  // a Vector of one pair keeps no list

@@ -189,7 +189,8 @@ bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets, Monitor* mon
     const std::int64_t half = t.restrict_dpitch_zero ? 0 : std::int64_t{pmax} - pmin;
     const std::int64_t width = 2 * half + 1;
     if (ticks > (std::int64_t{1} << 30) || width > (std::int64_t{1} << 30)) return false;
-    std::vector<std::int64_t> steps(n);  // each tick in steps from the first
+    std::vector<std::uint32_t>& steps = t.steps;
+    steps.resize(n);
     for (std::size_t i = 0; i < n; ++i) steps[i] = (t.points[i].tick - tmin) / step;
     // Notes sit on few distinct ticks, and the offsets between them are often far fewer
     // than the span of the piece (a score with fine divisions): the grid then keeps
@@ -227,6 +228,7 @@ bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets, Monitor* mon
     // lists it saves hashing for.
     if (cells > std::max<std::size_t>(std::size_t{1} << 16, 2 * pairs) || cells > (std::size_t{1} << 28)) {
         t.grid_rows.clear();
+        t.steps.clear();
         return false;
     }
     ensure_fits(mul_sat(cells, sizeof(std::uint32_t)));
@@ -236,7 +238,7 @@ bool build_dense(MtpTable& t, std::size_t pairs, bool with_targets, Monitor* mon
     t.grid_pitch = half;
 
     auto cell = [&](std::uint32_t i, std::uint32_t j) {
-        std::int64_t dt = steps[j] - steps[i];
+        std::int64_t dt = std::int64_t{steps[j]} - steps[i];
         if (!t.grid_rows.empty()) dt = t.grid_rows[static_cast<std::size_t>(dt)];
         const std::int64_t dp = std::int64_t{t.points[j].pitch} - t.points[i].pitch;
         return static_cast<std::size_t>(dt * width + dp + half);

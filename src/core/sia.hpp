@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "monitor.hpp"
@@ -36,7 +37,8 @@ struct MtpTable {
     // each that does: grid_rows maps an offset (in steps) to its row, npos32 for none.
     // Empty: the row is the offset itself.
     std::vector<std::uint32_t> grid_rows;
-    std::size_t forward = 0;  // how many of `vectors` lie above zero
+    std::vector<std::uint32_t> steps;  // with the grid: each Point's tick offset from the first, in steps
+    std::size_t forward = 0;           // how many of `vectors` lie above zero
     // False when every coordinate is below 2^31: then no difference or sum of the
     // table's Points and Vectors wraps, and moving an ascending list keeps it ascending.
     bool may_wrap = true;
@@ -75,6 +77,17 @@ struct MtpTable {
     [[nodiscard]] std::uint32_t partner(std::size_t k) const noexcept {
         if (!grid.empty()) return static_cast<std::uint32_t>(2 * forward - 1 - k);
         return lookup.find(-vectors[k]);
+    }
+    // With the grid: the position among the forward Vectors of the difference of two
+    // distinct Points, whichever way round is above zero (the Points are sorted, so the
+    // later one minus the earlier), or npos32 when it is not kept. No division, no
+    // range test: every such difference lies inside the grid.
+    [[nodiscard]] std::uint32_t forward_between(std::uint32_t i, std::uint32_t j) const noexcept {
+        if (j < i) std::swap(i, j);
+        std::uint32_t row = steps[j] - steps[i];
+        if (!grid_rows.empty()) row = grid_rows[row];
+        const std::int64_t dp = std::int64_t{points[j].pitch} - points[i].pitch;
+        return grid[static_cast<std::size_t>(std::int64_t{row} * (2 * grid_pitch + 1) + dp + grid_pitch)];
     }
     [[nodiscard]] std::uint32_t find(Vector v) const noexcept {
         if (grid.empty()) return lookup.find(v);
