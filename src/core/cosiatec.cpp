@@ -412,9 +412,10 @@ private:
             return bound;
         }
         const std::uint32_t first = m_lists.first(k);
-        const Vector w = m_table.points[m_lists.last(k)] - m_table.points[first];
+        const std::uint32_t last = m_lists.last(k);
+        const Vector w = m_table.points[last] - m_table.points[first];
         if (!m_table.restrict_dpitch_zero || w.dpitch == 0) {
-            const std::uint32_t list = m_table.find(w);
+            const std::uint32_t list = m_table.grid.empty() ? m_table.find(w) : m_table.forward_between(first, last);
             if (list != npos32) return m_lists.size(list) - 1;
         }
         if (m_table.restrict_dpitch_zero) return m_remaining.row_size(m_table.row_of[first]) - 1;
