@@ -207,23 +207,12 @@ public:
     void drop_covered(std::span<const std::uint32_t> covered, const std::uint8_t* alive, Monitor* monitor) {
         for (const std::uint32_t x : covered) m_pending[x] = 1;
         auto mark = [&](std::uint32_t x, std::uint32_t y) {
-            if (!m_table.grid.empty()) {
-                const std::uint32_t f = m_table.forward_between(x, y);
-                if (f == npos32) return;
-                m_dirty[f >> 6] |= std::uint64_t{1} << (f & 63);  // mirrored: list f serves both Vectors
-                if (!m_table.mirrored) {
-                    const std::size_t r = 2 * m_table.forward - 1 - f;
-                    m_dirty[r >> 6] |= std::uint64_t{1} << (r & 63);
-                }
-                return;
-            }
-            const Vector w = m_table.points[y] - m_table.points[x];
-            const std::uint32_t k = m_table.find(w);
+            const std::uint32_t k = m_table.between(x, y);
             if (k == npos32) return;  // a Vector of one pair keeps no list
             const std::size_t s = m_table.list_of(k).list;
             m_dirty[s >> 6] |= std::uint64_t{1} << (s & 63);
             if (!m_table.mirrored) {  // the pair is stored under both of its Vectors
-                const std::size_t r = m_table.list_of(m_table.find(-w)).list;
+                const std::size_t r = m_table.list_of(m_table.partner(k)).list;
                 m_dirty[r >> 6] |= std::uint64_t{1} << (r & 63);
             }
         };
@@ -415,7 +404,7 @@ private:
         const std::uint32_t last = m_lists.last(k);
         const Vector w = m_table.points[last] - m_table.points[first];
         if (!m_table.restrict_dpitch_zero || w.dpitch == 0) {
-            const std::uint32_t list = m_table.grid.empty() ? m_table.find(w) : m_table.forward_between(first, last);
+            const std::uint32_t list = m_table.between(first, last);
             if (list != npos32) return m_lists.size(list) - 1;
         }
         if (m_table.restrict_dpitch_zero) return m_remaining.row_size(m_table.row_of[first]) - 1;

@@ -78,16 +78,22 @@ struct MtpTable {
         if (!grid.empty()) return static_cast<std::uint32_t>(2 * forward - 1 - k);
         return lookup.find(-vectors[k]);
     }
-    // With the grid: the position among the forward Vectors of the difference of two
-    // distinct Points, whichever way round is above zero (the Points are sorted, so the
-    // later one minus the earlier), or npos32 when it is not kept. No division, no
-    // range test: every such difference lies inside the grid.
-    [[nodiscard]] std::uint32_t forward_between(std::uint32_t i, std::uint32_t j) const noexcept {
-        if (j < i) std::swap(i, j);
+    // The position of points[j] - points[i] (i != j; in a restricted table, two Points
+    // of one pitch) among the Vectors, or npos32 when it is not kept: find() for two
+    // Points of the table. On the grid it is read from their steps and pitches, with no
+    // division and no range test, since every such difference lies inside the grid;
+    // the Points are sorted, so it is above zero exactly when i < j.
+    [[nodiscard]] std::uint32_t between(std::uint32_t i, std::uint32_t j) const noexcept {
+        if (grid.empty()) return lookup.find(points[j] - points[i]);
+        const bool backward = j < i;
+        if (backward) std::swap(i, j);
         std::uint32_t row = steps[j] - steps[i];
         if (!grid_rows.empty()) row = grid_rows[row];
         const std::int64_t dp = std::int64_t{points[j].pitch} - points[i].pitch;
-        return grid[static_cast<std::size_t>(std::int64_t{row} * (2 * grid_pitch + 1) + dp + grid_pitch)];
+        const std::uint32_t k =
+            grid[static_cast<std::size_t>(std::int64_t{row} * (2 * grid_pitch + 1) + dp + grid_pitch)];
+        if (k == npos32 || !backward) return k;
+        return static_cast<std::uint32_t>(2 * forward - 1 - k);
     }
     [[nodiscard]] std::uint32_t find(Vector v) const noexcept {
         if (grid.empty()) return lookup.find(v);

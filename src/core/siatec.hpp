@@ -56,8 +56,7 @@ void probe_differences(const MtpTable& table, const Pattern& pattern, Probe&& pr
     for (std::size_t j = m - 1; j >= stop; --j) {
         const Vector w = table.points[pattern[j]] - p0;
         if (table.restrict_dpitch_zero && w.dpitch != 0) continue;
-        // The pattern ascends, so w is above zero: on the grid, its forward position is it.
-        if (!probe(j, table.grid.empty() ? table.find(w) : table.forward_between(pattern[0], pattern[j]))) return;
+        if (!probe(j, table.between(pattern[0], pattern[j]))) return;
     }
 }
 
