@@ -402,8 +402,7 @@ private:
         }
         const std::uint32_t first = m_lists.first(k);
         const std::uint32_t last = m_lists.last(k);
-        const Vector w = m_table.points[last] - m_table.points[first];
-        if (!m_table.restrict_dpitch_zero || w.dpitch == 0) {
+        if (!m_table.restrict_dpitch_zero || m_table.points[last].pitch == m_table.points[first].pitch) {
             const std::uint32_t list = m_table.between(first, last);
             if (list != npos32) return m_lists.size(list) - 1;
         }

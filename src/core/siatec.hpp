@@ -50,12 +50,11 @@ template <class IsMember>
 template <class Pattern, class Probe>
 void probe_differences(const MtpTable& table, const Pattern& pattern, Probe&& probe) {
     constexpr std::size_t probes = 8;
-    const Point p0 = table.points[pattern[0]];
+    const std::uint32_t pitch0 = table.points[pattern[0]].pitch;
     const std::size_t m = pattern.size();
     const std::size_t stop = m > probes ? m - probes : 1;
     for (std::size_t j = m - 1; j >= stop; --j) {
-        const Vector w = table.points[pattern[j]] - p0;
-        if (table.restrict_dpitch_zero && w.dpitch != 0) continue;
+        if (table.restrict_dpitch_zero && table.points[pattern[j]].pitch != pitch0) continue;
         if (!probe(j, table.between(pattern[0], pattern[j]))) return;
     }
 }
