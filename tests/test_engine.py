@@ -10,7 +10,13 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from motivra.sia_family import TranslationalEquivalence, cosiatec_compress, engine, recursive_cosiatec_compress
+from motivra.sia_family import (
+    TranslationalEquivalence,
+    cosiatec_compress,
+    engine,
+    example_piece,
+    recursive_cosiatec_compress,
+)
 
 import model
 from conftest import datasets, records
@@ -242,3 +248,33 @@ def test_the_engine_refuses_a_record_class_of_another_layout():
     )
     done = subprocess.run([sys.executable, "-P", "-c", code], capture_output=True, text=True, timeout=60)
     assert done.returncode == 1 and "_core and _engine come from different builds" in done.stderr
+
+
+def test_the_command_line_bar_shows_from_the_first_report_to_the_final_state():
+    pytest.importorskip("tqdm")
+    import fcntl
+    import os
+    import pty
+    import select
+    import struct
+    import termios
+
+    master, slave = pty.openpty()
+    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 120, 0, 0))
+    code = "import sys; from motivra.sia_family.cli import main; sys.exit(main(['compress']))"
+    with subprocess.Popen([sys.executable, "-P", "-c", code], stdout=subprocess.DEVNULL, stderr=slave) as proc:
+        os.close(slave)
+        output = b""
+        while select.select([master], [], [], 60)[0]:
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:  # the child closed its end
+                break
+            if not chunk:
+                break
+            output += chunk
+    os.close(master)
+    frames = [f for f in output.decode().replace("\r", "\n").split("\n") if "covering points" in f]
+    total = len(set(example_piece.points()))
+    assert proc.returncode == 0 and f" 0/{total} " in frames[0]
+    assert "100%" in frames[-1] and f" {total}/{total} " in frames[-1]

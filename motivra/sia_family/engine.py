@@ -90,6 +90,8 @@ def encoding_length(tec: TranslationalEquivalence) -> int:
 
 
 def _size(name: str, value: Any, *, minimum: int) -> int:
+    """``value`` as an int of at least ``minimum``: a ``TypeError`` for a bool or
+    what has no ``__index__``, a ``ValueError`` below the minimum."""
     if isinstance(value, bool):
         raise TypeError(f"{name} must be an integer, got bool")
     try:
@@ -151,6 +153,8 @@ def compress(
     ``TypeError`` for an option of the wrong type, and ``MemoryError`` when the
     piece is too large for this machine's memory.
     """
+    # The options are checked here, once, with the messages users see; _engine binds
+    # the checked values and only converts them to its C++ types.
     if algorithm not in ALGORITHMS:
         raise ValueError(f"unknown algorithm {algorithm!r}; choose from: {', '.join(ALGORITHMS)}")
     min_size = _size("min_pattern_size", min_pattern_size, minimum=1)
