@@ -213,3 +213,31 @@ def test_class_conversions_accepted():
     assert TE(Seq([(1, 1)]), set(), []).sub_tecs == [] and T.summary() == T.summary(0) == T.summary(False)
     assert T.summary(True) == T.summary(Idx(1)) == " " + T.summary().replace("\n", "\n ")
     assert T.compactness(frozenset({(0, 0)})) == T.compactness({(0, 0), (5, 5)}) == 1.0
+
+
+ENGINE = {"points": [], "restrict_dpitch_zero": False, "min_pattern_size": 2, "max_pattern_size": 2**64 - 1}
+ENGINE |= {"min_compactness": 0.0, "recursive": False, "min_recursion_size": 2, "progress": None}
+ENGINE |= {"progress_interval": 0.1}
+
+
+def test_the_engine_binds_through_the_same_binder():
+    from motivra.sia_family import _engine
+
+    names = list(ENGINE)
+    assert _engine.compress.__text_signature__ == f"({', '.join(names)})" and _engine.__all__ == ["compress"]
+    ns = {}
+    exec(f"def compress({', '.join(names)}): pass", ns)
+    v = list(ENGINE.values())
+    cases = [((), {}), ((*v, None), {}), (v[:1], {"bogus": 1}), (v[:1], {"points": v[0]}), (v[:8], {})]
+    for args, kwargs in cases:
+        with pytest.raises(TypeError) as expected:
+            ns["compress"](*args, **kwargs)
+        raises(TypeError, str(expected.value), _engine.compress, *args, **kwargs)
+    assert _engine.compress(*v) == _engine.compress(**ENGINE) == []
+    for param, value, text in [
+        ("points", "ab", "Can't extract `str` to `Vec`"),
+        ("recursive", 1, "'int' object is not an instance of 'bool'"),
+        ("max_pattern_size", 2.5, index_error(2.5)),
+        ("progress_interval", "0", "must be real number, not str"),
+    ]:
+        raises(TypeError, f"argument '{param}': {text}", _engine.compress, **ENGINE | {param: value})

@@ -11,5 +11,5 @@ def compress(
     recursive: bool,
     min_recursion_size: int,
     progress: Callable[[int, int, int], object] | None,
-    /,
+    progress_interval: float,
 ) -> list[TranslationalEquivalence]: ...

@@ -570,9 +570,9 @@ def run(args: argparse.Namespace) -> Result:
 
 
 class _ProgressBar:
-    """A progress bar on standard error for encodings that take more than a second;
-    nothing when standard error is not a terminal, when asked to be quiet, or when
-    tqdm is missing."""
+    """A progress bar on standard error, shown from the engine's first report (as
+    the encoding starts) to its last (every Point covered); nothing when standard
+    error is not a terminal, when asked to be quiet, or when tqdm is missing."""
 
     def __init__(self, total: int, quiet: bool) -> None:
         self._bar: Any = None
@@ -582,7 +582,7 @@ class _ProgressBar:
             from tqdm import tqdm
         except ImportError:
             return
-        self._bar = tqdm(total=total, unit="pt", delay=1.0, leave=False, file=sys.stderr, desc="covering points")
+        self._bar = tqdm(total=total, unit="pt", leave=False, file=sys.stderr, desc="covering points")
 
     def update(self, covered: int, total: int, tecs: int) -> None:
         if self._bar is not None:

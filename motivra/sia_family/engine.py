@@ -90,6 +90,8 @@ def encoding_length(tec: TranslationalEquivalence) -> int:
 
 
 def _size(name: str, value: Any, *, minimum: int) -> int:
+    """``value`` as an int of at least ``minimum``: a ``TypeError`` for a bool or
+    what has no ``__index__``, a ``ValueError`` below the minimum."""
     if isinstance(value, bool):
         raise TypeError(f"{name} must be an integer, got bool")
     try:
@@ -112,6 +114,7 @@ def compress(
     min_compactness: float = 0.0,
     min_recursion_size: int = 2,
     progress: Progress | None = None,
+    progress_interval: float = 0.1,
 ) -> Encoding:
     """Encode a piece greedily by TECs and return the :class:`Encoding`.
 
@@ -133,9 +136,14 @@ def compress(
       Points are never chosen (a one-Point pattern never is).
     - ``min_compactness``: patterns whose bounding box holds a smaller share of
       uncovered Points than this are never chosen.
-    - ``progress``: called with (Points covered, Points in all, TECs so far) at
-      most ten times a second while the encoding runs; an exception it raises
-      stops the encoding and propagates.
+    - ``progress``: called with (Points covered, Points in all, TECs so far)
+      while the encoding runs: once as it starts (``(0, points, 0)``, before SIA
+      builds its table), then as TECs are chosen, at most once every
+      ``progress_interval`` seconds, and last with the final state
+      (``(points, points, len(tecs))``: the one-Point TECs cover the rest). A
+      report equal to the one before is left out, so ``progress_interval=0``
+      reports every change. An exception it raises stops the encoding and
+      propagates.
 
     Points that no admitted pattern covers stay as one-Point TECs. Ctrl-C stops
     the encoding within half a second with ``KeyboardInterrupt``. The
@@ -145,6 +153,8 @@ def compress(
     ``TypeError`` for an option of the wrong type, and ``MemoryError`` when the
     piece is too large for this machine's memory.
     """
+    # The options are checked here, once, with the messages users see; _engine binds
+    # the checked values and only converts them to its C++ types.
     if algorithm not in ALGORITHMS:
         raise ValueError(f"unknown algorithm {algorithm!r}; choose from: {', '.join(ALGORITHMS)}")
     min_size = _size("min_pattern_size", min_pattern_size, minimum=1)
@@ -161,19 +171,24 @@ def compress(
     recursion_size = _size("min_recursion_size", min_recursion_size, minimum=1)
     if progress is not None and not callable(progress):
         raise TypeError(f"progress must be callable, got {type(progress).__name__}")
+    if isinstance(progress_interval, bool) or not isinstance(progress_interval, (int, float)):
+        raise TypeError(f"progress_interval must be a number, got {type(progress_interval).__name__}")
+    if not float(progress_interval) >= 0.0:
+        raise ValueError(f"progress_interval must be at least 0, got {progress_interval!r}")
 
     data = as_points(points)
     distinct = len(set(data))
     start = time.perf_counter()
     records = _engine.compress(
         data,
-        bool(restrict_dpitch_zero),
-        min_size,
-        max_size,
-        float(min_compactness),
-        bool(recursive),
-        recursion_size,
-        progress,
+        restrict_dpitch_zero=bool(restrict_dpitch_zero),
+        min_pattern_size=min_size,
+        max_pattern_size=max_size,
+        min_compactness=float(min_compactness),
+        recursive=bool(recursive),
+        min_recursion_size=recursion_size,
+        progress=progress,
+        progress_interval=float(progress_interval),
     )
     seconds = time.perf_counter() - start
 

@@ -824,6 +824,10 @@ public:
                 result.emplace_back(std::vector<Point>{m_table.points[i]}, std::vector<Vector>{});
             }
         }
+        // The final state: the one-Point TECs cover the rest.
+        if (m_options.monitor && m_options.report) {
+            m_options.monitor->report(m_table.points.size(), m_table.points.size(), result.size());
+        }
         return result;
     }
 
@@ -966,6 +970,9 @@ std::vector<Tec> cosiatec_compress(std::span<const Point> dataset, bool restrict
 }
 
 std::vector<Tec> cosiatec_compress(std::span<const Point> dataset, const CompressOptions& options) {
+    // The first report comes before SIA builds its table, the longest step of a large
+    // run; sorting a copy of the Points costs far less than that table.
+    if (options.monitor && options.report) options.monitor->report(0, distinct_sorted(dataset).size(), 0);
     return Compressor(dataset, options).run();
 }
 

@@ -1,5 +1,6 @@
 // Progress reports and interruption of long computations, for callers that want them.
-// The algorithms call tick() from their inner loops and report() once per chosen TEC;
+// The algorithms call tick() from their inner loops and report() before they start, once
+// per chosen TEC and once at the end;
 // an implementation may throw from either to abandon the computation (every structure
 // of the algorithms is owned, so unwinding frees it all).
 #pragma once

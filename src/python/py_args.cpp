@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <stdexcept>
 
 namespace motivra::sia::py {
 
@@ -36,6 +37,12 @@ void bind_keyword(const Signature& sig, Bound& slots, PyObject* name, PyObject* 
     }
     PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'", sig.name, name);
     throw ErrorSet{};
+}
+
+// A Signature longer than Bound is a fault of this module, not of the caller.
+void check_fits(const Signature& sig, const Bound& slots) {
+    if (sig.params.size() > slots.size())
+        throw std::logic_error("a Signature has more parameters than Bound has slots");
 }
 
 void check_required(const Signature& sig, const Bound& slots) {
@@ -115,6 +122,7 @@ void raise_cast_error(PyObject* obj, const char* target) {
 
 Bound bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     Bound slots{};
+    check_fits(sig, slots);
     if (static_cast<std::size_t>(nargs) > sig.params.size()) raise_too_many(sig, nargs);
     for (Py_ssize_t i = 0; i < nargs; ++i) slots[static_cast<std::size_t>(i)] = args[i];
     if (kwnames) {
@@ -127,6 +135,7 @@ Bound bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObje
 
 Bound bind(const Signature& sig, PyObject* args, PyObject* kwargs) {
     Bound slots{};
+    check_fits(sig, slots);
     const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
     if (static_cast<std::size_t>(nargs) > sig.params.size()) raise_too_many(sig, nargs);
     for (Py_ssize_t i = 0; i < nargs; ++i) slots[static_cast<std::size_t>(i)] = PyTuple_GET_ITEM(args, i);
@@ -207,6 +216,12 @@ std::uint64_t to_u64(PyObject* obj) {
     Ref number = PyLong_Check(obj) ? Ref::borrow(obj) : check(PyNumber_Index(obj));
     const unsigned long long value = PyLong_AsUnsignedLongLong(number.get());
     if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw ErrorSet{};
+    return value;
+}
+
+double to_double(PyObject* obj) {
+    const double value = PyFloat_AsDouble(obj);
+    if (value == -1.0 && PyErr_Occurred()) throw ErrorSet{};
     return value;
 }
 

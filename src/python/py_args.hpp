@@ -21,8 +21,9 @@ struct Signature {
     std::size_t required;
 };
 
-// One slot per parameter, borrowed, nullptr where the caller gave nothing.
-using Bound = std::array<PyObject*, 4>;
+// One slot per parameter, borrowed, nullptr where the caller gave nothing. A Signature
+// has at most as many parameters as there are slots (the binder checks).
+using Bound = std::array<PyObject*, 9>;
 
 // Vectorcall form: positional args, then values for the names in `kwnames`.
 Bound bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
@@ -52,6 +53,7 @@ std::vector<Point> to_point_set(PyObject* obj);    // a set or frozenset of (u32
 std::vector<Vector> to_vector_set(PyObject* obj);  // a set or frozenset of (i32, i32) tuples
 bool to_bool(PyObject* obj);                       // bool, or numpy's bool scalar
 std::uint64_t to_u64(PyObject* obj);               // int or __index__, 0 .. 2^64 - 1
+double to_double(PyObject* obj);                   // float, int or __float__
 // The sequence checks shared by every Point sequence: refuses a str and anything that
 // is not a sequence, and returns an iterator with the reported length (0 if unknown).
 Ref sequence_iter(PyObject* obj, std::size_t& length_hint);
