@@ -15,6 +15,8 @@ from ._core import (
     find_mtps,
     recursive_cosiatec_compress,
 )
+from .errors import MissingDependencyError, PieceError
+from .io import Note, Piece, read
 
 __all__ = [
     "find_mtps",
@@ -24,4 +26,9 @@ __all__ = [
     "build_tecs_from_mtps_sweepline",
     "TranslationalEquivalence",
     "PanicException",
+    "read",
+    "Piece",
+    "Note",
+    "PieceError",
+    "MissingDependencyError",
 ]

@@ -38,7 +38,8 @@ from typing import Any
 
 from . import cli
 from ._core import PanicException
-from .io import FORMATS, MissingDependencyError, PieceError, _import_optional, note_count_hook
+from .errors import MissingDependencyError, PieceError, import_optional
+from .io import FORMATS, note_count_hook
 
 __all__ = ["run", "find_pieces", "output_name", "BatchInterrupted", "COLUMNS", "SUMMARY"]
 
@@ -422,7 +423,7 @@ def _on_pool(
     finish: Callable[[int, Row], None],
 ) -> None:
     """Run the jobs in a pool of worker processes on this machine."""
-    pebble = _import_optional("pebble", "running pieces in worker processes", _BATCH_EXTRA)
+    pebble = import_optional("pebble", "running pieces in worker processes", _BATCH_EXTRA)
     # Fresh interpreters rather than forks: the pool's own threads make forking unsafe.
     pool = pebble.ProcessPool(
         max_workers=workers, initializer=_worker_start, context=multiprocessing.get_context("spawn")
@@ -476,7 +477,7 @@ def _on_dask(
 ) -> None:
     """Run the jobs on a Dask cluster: the one at ``scheduler``, or a new one on
     this machine with ``workers`` worker processes for ``"local"``."""
-    _import_optional("distributed", "running pieces on a Dask cluster", _DASK_EXTRA)
+    import_optional("distributed", "running pieces on a Dask cluster", _DASK_EXTRA)
     from distributed import Client, LocalCluster, as_completed
 
     with contextlib.ExitStack() as stack:

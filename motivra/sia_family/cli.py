@@ -26,8 +26,7 @@ from typing import Any, TextIO
 
 from . import engine, evaluate, example_piece, mirex
 from ._core import TranslationalEquivalence, build_tecs_from_mtps, build_tecs_from_mtps_sweepline, find_mtps
-from .io import FORMATS, MissingDependencyError, PieceError, Point
-from .notes import Piece, as_piece, read_notes
+from .io import FORMATS, MissingDependencyError, Piece, PieceError, Point, read
 
 __all__ = ["main", "build_parser", "encoding_units", "to_json", "SCHEMA"]
 
@@ -136,7 +135,7 @@ class Result:
         self.tecs = tecs
         #: The notes behind the points, their pitch kind, and how --format
         #: mirex writes them (occurrences, onset unit, ticks_per_beat, ...).
-        self.piece = piece if piece is not None else as_piece(source, points)
+        self.piece = piece if piece is not None else Piece.from_points(source, points)
         self.pitch = pitch
         self.report = report or {}
         #: The engine's account of an encoding (compress, recursive).
@@ -511,7 +510,7 @@ def run(args: argparse.Namespace) -> Result:
     """Read the piece and run the chosen operation."""
     if args.piece is None:
         source = example_piece.NAME
-        piece = as_piece(source, example_piece.points(), 4 * example_piece.TICKS_PER_SEMIQUAVER)
+        piece = Piece.from_points(source, example_piece.points(), 4 * example_piece.TICKS_PER_SEMIQUAVER)
         if args.pitch == "morphetic":
             raise PieceError("(bundled piece)", "morphetic pitch needs a score file with spelled notes")
     else:
@@ -520,7 +519,7 @@ def run(args: argparse.Namespace) -> Result:
         spelled = args.pitch == "morphetic" or (
             getattr(args, "format", None) == "mirex" and getattr(args, "mirex_pitch", "midi") == "morphetic"
         )
-        piece = read_notes(
+        piece = read(
             args.piece,
             pitch="morphetic" if spelled else "midi",
             include_drums=args.include_drums,
@@ -673,9 +672,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     if args.operation == "evaluate":
         return evaluate.main(
             args,
-            lambda path, pitch: read_notes(
-                path, pitch=pitch, include_drums=args.include_drums, format=args.input_format
-            ),  # type: ignore[arg-type]
+            lambda path, pitch: read(path, pitch=pitch, include_drums=args.include_drums, format=args.input_format),  # type: ignore[arg-type]
             _run_for_evaluation,
             PROG,
         )

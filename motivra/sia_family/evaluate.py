@@ -38,7 +38,8 @@ from pathlib import Path
 from typing import Any
 
 from ._core import TranslationalEquivalence
-from .io import MissingDependencyError, PieceError, Point, _import_optional
+from .errors import MissingDependencyError, PieceError, import_optional
+from .io import Piece, Point
 from .mirex import (
     Occurrence,
     Pattern,
@@ -50,7 +51,6 @@ from .mirex import (
     snap_beats,
     tec_occurrences,
 )
-from .notes import Piece
 
 __all__ = ["GroundTruth", "load_ground_truth", "scores", "evaluate", "SCORE_NAMES"]
 
@@ -318,7 +318,7 @@ def scores(reference: list[Any], estimate: list[Any]) -> dict[str, float]:
     the format of ``mir_eval.io.load_patterns``. The occurrence measures are
     computed at both thresholds here: ``mir_eval.pattern.evaluate`` (0.8.2)
     hands its threshold on under a name ``occurrence_FPR`` ignores."""
-    _import_optional("mir_eval", "evaluating patterns", extra=EVAL_EXTRA)
+    import_optional("mir_eval", "evaluating patterns", extra=EVAL_EXTRA)
     metrics = importlib.import_module("mir_eval.pattern")
 
     out: dict[str, float] = {}

@@ -27,8 +27,7 @@ from fractions import Fraction
 from typing import Any, Literal, TextIO
 
 from ._core import TranslationalEquivalence
-from .io import PieceError, PitchKind, Point
-from .notes import Note, Piece
+from .io import Note, Piece, PieceError, PitchKind, Point
 
 __all__ = [
     "OCCURRENCE_FORMS",
