@@ -15,8 +15,10 @@ from pathlib import Path
 import pytest
 
 from motivra.sia_family import batch
+from motivra.sia_family.batch import Settings
 from motivra.sia_family.cli import main
-from motivra.sia_family.io import MissingDependencyError
+from motivra.sia_family.errors import MissingDependencyError
+from motivra.sia_family.results import Options
 
 from conftest import DATA
 
@@ -77,7 +79,7 @@ def big_piece(path, n=9000):
 def test_outputs_equal_the_single_piece_command(corpus, operation, fmt):
     # The output folder inside the input folder: its files are not taken as pieces.
     inputs = ["corpus/a", "corpus/b/*.mid", "corpus/b/piece.csv", "corpus/none/*.mid"]
-    rows = batch.run(inputs, "corpus/out", operation=operation, format=fmt, jobs=2)
+    rows = batch.run(inputs, "corpus/out", Options(operation=operation), Settings(format=fmt, jobs=2))
     status = {row["input"]: (row["status"], row["error"]) for row in rows}
     assert list(status) == [
         "corpus/a/gibbons.csv",
@@ -138,7 +140,7 @@ def test_a_second_run_skips_what_is_done(corpus, capsys):
 
 def test_a_piece_past_its_time_ends_its_worker(corpus):
     big_piece("corpus/a/big.csv")
-    rows = batch.run(["corpus/a"], "out", jobs=2, timeout=0.5)
+    rows = batch.run(["corpus/a"], "out", settings=Settings(jobs=2, timeout=0.5))
     assert [row["status"] for row in rows] == ["timeout", "ok", "ok", "ok"]
     assert rows[0]["error"] == ("corpus/a/big.csv: stopped after 0.5 s (--timeout); its worker was ended")
     assert not os.path.exists("out/corpus/a/big.csv.json")
@@ -174,9 +176,9 @@ def test_ctrl_c_keeps_what_is_done_and_a_second_run_completes_it(corpus):
     assert set(small) <= {row["input"] for row in done if row["status"] == "ok"}
     assert sorted(outputs("out")) == sorted(row["output"] for row in done if row["output"])
     # Resumed (leaving the big piece out), the outputs are those of one whole run.
-    resumed = batch.run(["corpus/a", "corpus/b"], "out", max_notes=5000)
+    resumed = batch.run(["corpus/a", "corpus/b"], "out", settings=Settings(max_notes=5000))
     assert {row["input"] for row in resumed if row["status"] == "skipped"} >= set(small)
-    whole = batch.run(["corpus/a", "corpus/b"], "whole", max_notes=5000)
+    whole = batch.run(["corpus/a", "corpus/b"], "whole", settings=Settings(max_notes=5000))
     assert outputs("out") == outputs("whole") and figures(resumed) == figures(whole)
 
 
@@ -191,8 +193,8 @@ def dask_cluster():
 
 @pytest.mark.parametrize("timeout", [None, 60])
 def test_a_dask_cluster_gives_the_same_outputs(corpus, dask_cluster, timeout):
-    on_pool = batch.run(["corpus"], "pool", jobs=2)
-    on_dask = batch.run(["corpus"], "dask", scheduler=dask_cluster, timeout=timeout)
+    on_pool = batch.run(["corpus"], "pool", settings=Settings(jobs=2))
+    on_dask = batch.run(["corpus"], "dask", settings=Settings(scheduler=dask_cluster, timeout=timeout))
     assert figures(on_dask) == figures(on_pool)
     assert outputs("dask") == outputs("pool")
 
@@ -200,7 +202,7 @@ def test_a_dask_cluster_gives_the_same_outputs(corpus, dask_cluster, timeout):
 def test_without_dask_the_message_names_the_extra(corpus, monkeypatch, capsys):
     monkeypatch.setitem(sys.modules, "distributed", None)
     with pytest.raises(MissingDependencyError, match=r"motivra-sia-family\[distributed\]"):
-        batch.run(["corpus/a"], "out", scheduler="local")
+        batch.run(["corpus/a"], "out", settings=Settings(scheduler="local"))
     assert main(["batch", "corpus/a", "--out", "out", "--scheduler", "local"]) == 1
     assert "pip install 'motivra-sia-family[distributed]'" in capsys.readouterr().err
 
