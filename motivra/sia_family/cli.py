@@ -36,7 +36,7 @@ from .errors import MissingDependencyError, PieceError
 from .evaluate import evaluate_file, evaluate_result, format_text, load_ground_truth
 from .io import FORMATS, PITCHES, Piece, ReadOptions
 from .mirex import OCCURRENCE_FORMS, MirexOptions
-from .results import OPERATIONS, OUTPUT_FORMATS, SCHEMA, Options, Result, analyse, plural, require_notes
+from .results import OPERATIONS, OUTPUT_FORMATS, SCHEMA, Options, OutputFormat, Result, analyse, plural, require_notes
 
 __all__ = ["main", "build_parser", "SCHEMA", "PROG", "COMMANDS"]
 
@@ -523,7 +523,7 @@ def _analyse(args: argparse.Namespace, piece: Piece, options: Options) -> Result
 def _single(args: argparse.Namespace) -> int:
     options = _record(Options, args, operation="command")
     mirex = _record(MirexOptions, args, pitch="mirex_pitch")
-    fmt = getattr(args, "format", "text")
+    fmt: OutputFormat = args.format
     # Pattern files in morphetic pitch need spelled notes whatever the points' pitch.
     spelled = options.pitch == "morphetic" or (fmt == "mirex" and mirex.pitch == "morphetic")
     piece = _piece(args, "morphetic" if spelled else "midi")

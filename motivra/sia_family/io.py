@@ -177,8 +177,10 @@ def morphetic_pitch(step: str, octave: int) -> int:
 
 
 def _check_pitch(pitch: str) -> PitchKind:
-    if pitch == "midi" or pitch == "morphetic":
-        return pitch
+    if pitch == "midi":
+        return "midi"
+    if pitch == "morphetic":
+        return "morphetic"
     raise ValueError(f"pitch must be 'midi' or 'morphetic', got {pitch!r}")
 
 
