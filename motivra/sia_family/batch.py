@@ -42,7 +42,7 @@ from typing import Any, Literal
 from ._core import PanicException
 from .errors import MissingDependencyError, PieceError, import_optional
 from .io import FORMATS, ReadOptions, note_count_hook
-from .results import Options
+from .results import Options, analyse
 
 __all__ = ["run", "Settings", "find_pieces", "output_name", "read_summary", "BatchInterrupted", "COLUMNS", "SUMMARY"]
 
@@ -274,8 +274,6 @@ def run_piece(job: Job) -> Row:
     """Read, compute and render one piece as the single-piece command would; the
     summary figures of it, with the rendered output under ``"text"`` (``None``
     when the piece did not succeed). Never raises for a bad piece."""
-    from .results import analyse  # in the worker only
-
     _reset_peak_memory()
     start = time.perf_counter()
     source, max_notes = job.source, job.max_notes
