@@ -22,6 +22,7 @@ import tempfile
 import time
 
 from motivra.sia_family import batch
+from motivra.sia_family.results import Options
 
 
 def write_corpus(folder: str, pieces: int) -> None:
@@ -82,7 +83,8 @@ def main() -> None:
         for jobs in options.jobs:
             out = os.path.join(tmp, f"out-{jobs}")
             start, cpu = time.perf_counter(), _cpu()
-            rows = batch.run([corpus], out, operation=options.operation, jobs=jobs, force=True, progress=False)
+            settings = batch.Settings(jobs=jobs, force=True, progress=False)
+            rows = batch.run([corpus], out, Options(operation=options.operation), settings)
             seconds = time.perf_counter() - start
             main_cpu, worker_cpu = (now - then for now, then in zip(_cpu(), cpu))
             busy = sum(row["seconds"] or 0 for row in rows)

@@ -66,16 +66,21 @@ FUNCTIONS: dict[str, tuple[str, dict[str, bool], list[str]]] = {
     "build_tecs_from_mtps_sweepline": ("build_tecs_from_mtps_sweepline", {}, ["sweepline"]),
     "cosiatec_compress": ("cosiatec_compress", {"sweepline_optimization": True}, ["cosiatec"]),
     "cosiatec_compress/no-sweep": (
-        "cosiatec_compress", {"sweepline_optimization": False}, ["cosiatec", "--no-sweepline"]),
-    "recursive_cosiatec_compress": (
-        "recursive_cosiatec_compress", {"sweepline_optimization": True}, ["recursia"]),
+        "cosiatec_compress",
+        {"sweepline_optimization": False},
+        ["cosiatec", "--no-sweepline"],
+    ),
+    "recursive_cosiatec_compress": ("recursive_cosiatec_compress", {"sweepline_optimization": True}, ["recursia"]),
     "recursive_cosiatec_compress/no-sweep": (
-        "recursive_cosiatec_compress", {"sweepline_optimization": False},
-        ["recursia", "--no-sweepline"]),
+        "recursive_cosiatec_compress",
+        {"sweepline_optimization": False},
+        ["recursia", "--no-sweepline"],
+    ),
 }
 
 
 # ---------------------------------------------------------------- datasets
+
 
 def read_csv(path: Path) -> list[tuple[int, int]]:
     """tick,pitch rows; a header, blank lines and # comments are skipped."""
@@ -160,7 +165,7 @@ class Dataset:
     name: str
     path: Path
     size: int
-    series: str = ""   # datasets of one series give growth exponents
+    series: str = ""  # datasets of one series give growth exponents
     real: bool = False
 
 
@@ -170,7 +175,8 @@ def build_datasets(args: argparse.Namespace, workdir: Path) -> list[Dataset]:
     if args.default_sets:
         # The example piece is loaded from the source tree by path: it needs no extension.
         module_spec = importlib.util.spec_from_file_location(
-            "example_piece", ROOT / "motivra" / "sia_family" / "example_piece.py")
+            "example_piece", ROOT / "motivra" / "sia_family" / "example_piece.py"
+        )
         assert module_spec is not None and module_spec.loader is not None
         example_piece = importlib.util.module_from_spec(module_spec)
         module_spec.loader.exec_module(example_piece)
@@ -178,8 +184,7 @@ def build_datasets(args: argparse.Namespace, workdir: Path) -> list[Dataset]:
     if args.data is not None:
         if args.data.is_dir():
             for path in sorted(args.data.glob("*_polyphonic.csv")):
-                sets.append((path.stem.removesuffix("_polyphonic"), sorted(set(read_csv(path))),
-                             "", True))
+                sets.append((path.stem.removesuffix("_polyphonic"), sorted(set(read_csv(path))), "", True))
         else:
             print(f"note: no real pieces, {args.data} is not a directory", file=sys.stderr)
     if args.large:
@@ -206,24 +211,23 @@ def build_datasets(args: argparse.Namespace, workdir: Path) -> list[Dataset]:
 
 # ---------------------------------------------------------------- measuring
 
+
 @dataclass
 class Cell:
-    seconds: float | None = None   # median
+    seconds: float | None = None  # median
     runs: int = 0
     slowest: float | None = None
     peak_mib: float | None = None
     note: str = ""
-    records: int | None = None     # with --against: number of records of the result,
-    digest: str | None = None      # a hash of all of them,
-    digests: Path | None = None    # and the file of one hash per record, in order
+    records: int | None = None  # with --against: number of records of the result,
+    digest: str | None = None  # a hash of all of them,
+    digests: Path | None = None  # and the file of one hash per record, in order
 
 
-def run_measured(cmd: list[str], stdin_path: Path | None,
-                 timeout: float) -> tuple[int, str, str, float, bool]:
+def run_measured(cmd: list[str], stdin_path: Path | None, timeout: float) -> tuple[int, str, str, float, bool]:
     """Run cmd; return exit code, stdout, stderr, its own peak RSS in MiB and
     whether it was killed for running past the timeout."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err, \
-            open(stdin_path or os.devnull, "rb") as inp:
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err, open(stdin_path or os.devnull, "rb") as inp:
         proc = subprocess.Popen(cmd, stdin=inp, stdout=out, stderr=err)
         deadline = time.monotonic() + timeout
         timed_out = False
@@ -257,21 +261,36 @@ def failure(code: int, err: str, peak: float, timed_out: bool, who: str) -> Cell
     return Cell(note=f"failed ({code})", peak_mib=peak)
 
 
-def measure_python(python: str, label: str, ds: Dataset, args: argparse.Namespace,
-                   digests: Path | None, who: str) -> Cell:
+def measure_python(
+    python: str, label: str, ds: Dataset, args: argparse.Namespace, digests: Path | None, who: str
+) -> Cell:
     """Time one cell in a fresh process of `python`, which imports its own
     motivra.sia_family; with `digests`, also hash its result record by record."""
-    cmd = [python, str(Path(__file__).resolve()), "_cell", label, str(ds.path),
-           str(args.repeat), str(args.max_seconds), "1" if args.restrict else "0",
-           str(digests or "")]
+    cmd = [
+        python,
+        str(Path(__file__).resolve()),
+        "_cell",
+        label,
+        str(ds.path),
+        str(args.repeat),
+        str(args.max_seconds),
+        "1" if args.restrict else "0",
+        str(digests or ""),
+    ]
     code, out, err, peak, timed_out = run_measured(cmd, None, args.timeout)
     if code != 0 or timed_out:
         return failure(code, err, peak, timed_out, who)
     result = json.loads(out)
     times = result["seconds"]
-    return Cell(statistics.median(times), len(times), max(times), peak,
-                records=result.get("records"), digest=result.get("digest"),
-                digests=digests if "digest" in result else None)
+    return Cell(
+        statistics.median(times),
+        len(times),
+        max(times),
+        peak,
+        records=result.get("records"),
+        digest=result.get("digest"),
+        digests=digests if "digest" in result else None,
+    )
 
 
 def measure_baseline(label: str, ds: Dataset, args: argparse.Namespace) -> Cell:
@@ -291,15 +310,15 @@ def record_forms(result: object) -> Iterator[object]:
     """The content of each record of a result, in the result's order, in a form
     whose repr() is canonical: a TEC's translators (a set, iterated in no fixed
     order) are sorted, and its sub-TECs are taken apart the same way."""
-    def tec_form(tec: Any) -> tuple[object, ...]:
-        return (tuple(tec.pattern), tuple(sorted(tec.translators)),
-                tuple(tec_form(sub) for sub in tec.sub_tecs))
 
-    if isinstance(result, dict):     # find_mtps: Vector -> points, in the dict's order
+    def tec_form(tec: Any) -> tuple[object, ...]:
+        return (tuple(tec.pattern), tuple(sorted(tec.translators)), tuple(tec_form(sub) for sub in tec.sub_tecs))
+
+    if isinstance(result, dict):  # find_mtps: Vector -> points, in the dict's order
         for vector, points in result.items():
             yield (vector, tuple(points))
     else:
-        for tec in result:           # type: ignore[attr-defined]
+        for tec in result:  # type: ignore[attr-defined]
             yield tec_form(tec)
 
 
@@ -335,8 +354,7 @@ def compare(ours: Cell, rev: Cell, rev_name: str = "REV") -> str:
     return "-"
 
 
-def cell_main(label: str, csv_path: str, repeat: str, max_seconds: str, restrict: str,
-              digests: str = "") -> int:
+def cell_main(label: str, csv_path: str, repeat: str, max_seconds: str, restrict: str, digests: str = "") -> int:
     """Child process: time one function on one dataset, print JSON.  With a
     digests path, the result of the last run is also hashed record by record
     (after the timing, so it costs no time of the measured call)."""
@@ -370,25 +388,32 @@ def cell_main(label: str, csv_path: str, repeat: str, max_seconds: str, restrict
 
 # ---------------------------------------------------------------- the other revision
 
+
 def find_python313() -> list[str]:
     """A command that runs Python 3.13 (or newer) with the venv module."""
     check = ["-c", "import sys, venv, ensurepip; sys.exit(sys.version_info[:2] < (3, 13))"]
-    for cmd in (["env", "PYENV_VERSION=3.13.0", "python3.13"], ["python3.13"],
-                [sys.executable]):
+    for cmd in (["env", "PYENV_VERSION=3.13.0", "python3.13"], ["python3.13"], [sys.executable]):
         try:
             if subprocess.run(cmd + check, capture_output=True, check=False).returncode == 0:
                 return cmd
         except OSError:
             pass
-    raise SystemExit("error: --against needs Python 3.13 with the venv module "
-                     "('PYENV_VERSION=3.13.0 python3.13' or 'python3.13') to build REV")
+    raise SystemExit(
+        "error: --against needs Python 3.13 with the venv module "
+        "('PYENV_VERSION=3.13.0 python3.13' or 'python3.13') to build REV"
+    )
 
 
 def imported_module(python: str) -> str | None:
     """Where `python` imports motivra.sia_family from (None if it cannot).
     -P and a neutral working directory keep a source tree off sys.path."""
-    r = subprocess.run([python, "-P", "-c", "import motivra.sia_family as m; print(m.__file__)"],
-                       capture_output=True, text=True, check=False, cwd=tempfile.gettempdir())
+    r = subprocess.run(
+        [python, "-P", "-c", "import motivra.sia_family as m; print(m.__file__)"],
+        capture_output=True,
+        text=True,
+        check=False,
+        cwd=tempfile.gettempdir(),
+    )
     return r.stdout.strip() if r.returncode == 0 else None
 
 
@@ -396,8 +421,13 @@ def prepare_against(rev: str) -> tuple[str, str]:
     """Check out revision rev and install it into its own virtual environment,
     both cached in benchmarks/.against/ (a detached git worktree <sha>/ and the
     environment <sha>.venv/); return the full sha and the environment's python."""
-    r = subprocess.run(["git", "rev-parse", "--verify", "--quiet", f"{rev}^{{commit}}"],
-                       cwd=ROOT, capture_output=True, text=True, check=False)
+    r = subprocess.run(
+        ["git", "rev-parse", "--verify", "--quiet", f"{rev}^{{commit}}"],
+        cwd=ROOT,
+        capture_output=True,
+        text=True,
+        check=False,
+    )
     if r.returncode != 0:
         raise SystemExit(f"error: --against: {rev!r} is not a revision of this repository")
     sha = r.stdout.strip()
@@ -410,8 +440,13 @@ def prepare_against(rev: str) -> tuple[str, str]:
             shutil.rmtree(tree)
         AGAINST_CACHE.mkdir(parents=True, exist_ok=True)
         print(f"checking out {sha} in {tree}", file=sys.stderr, flush=True)
-        r = subprocess.run(["git", "worktree", "add", "--detach", "--force", str(tree), sha],
-                           cwd=ROOT, capture_output=True, text=True, check=False)
+        r = subprocess.run(
+            ["git", "worktree", "add", "--detach", "--force", str(tree), sha],
+            cwd=ROOT,
+            capture_output=True,
+            text=True,
+            check=False,
+        )
         if r.returncode != 0:
             raise SystemExit(f"error: git worktree add failed:\n{r.stderr}")
     ready = stamp.is_file() and stamp.read_text(encoding="utf-8").strip() == sha
@@ -419,26 +454,39 @@ def prepare_against(rev: str) -> tuple[str, str]:
         if venv.exists():
             shutil.rmtree(venv)
         base = find_python313()
-        print(f"creating {venv} and installing {sha[:12]} into it (builds the C++ extension)",
-              file=sys.stderr, flush=True)
+        print(
+            f"creating {venv} and installing {sha[:12]} into it (builds the C++ extension)", file=sys.stderr, flush=True
+        )
         subprocess.run([*base, "-m", "venv", str(venv)], check=True)
         log = AGAINST_CACHE / f"{sha}.pip.log"
         with open(log, "w", encoding="utf-8") as f:
-            pip = subprocess.run([str(python), "-m", "pip", "install", "--progress-bar", "off",
-                                  "--disable-pip-version-check", str(tree)],
-                                 stdout=f, stderr=subprocess.STDOUT, check=False)
+            pip = subprocess.run(
+                [
+                    str(python),
+                    "-m",
+                    "pip",
+                    "install",
+                    "--progress-bar",
+                    "off",
+                    "--disable-pip-version-check",
+                    str(tree),
+                ],
+                stdout=f,
+                stderr=subprocess.STDOUT,
+                check=False,
+            )
         if pip.returncode != 0:
             sys.stderr.write(log.read_text(encoding="utf-8")[-4000:])
             raise SystemExit(f"error: pip install of {sha} failed (log: {log})")
         stamp.write_text(sha + "\n", encoding="utf-8")
     module = imported_module(str(python))
     if module is None or not Path(module).resolve().is_relative_to(venv.resolve()):
-        raise SystemExit(f"error: {python} imports motivra.sia_family from {module}, "
-                         f"not from its environment {venv}")
+        raise SystemExit(f"error: {python} imports motivra.sia_family from {module}, not from its environment {venv}")
     return sha, str(python)
 
 
 # ---------------------------------------------------------------- report
+
 
 @dataclass
 class Row:
@@ -447,7 +495,7 @@ class Row:
     ours: Cell
     base: Cell | None = None
     rev: Cell | None = None
-    result: str = ""   # with --against: 'same', 'DIFFERENT (...)' or '-'
+    result: str = ""  # with --against: 'same', 'DIFFERENT (...)' or '-'
 
 
 def fmt_seconds(c: Cell | None) -> str:
@@ -490,8 +538,7 @@ def print_table(rows: list[Row], with_baseline: bool, rev_name: str | None) -> N
         lines.append(line)
     widths = [max(len(line[i]) for line in lines) for i in range(len(head))]
     for k, line in enumerate(lines):
-        print("  ".join(s.ljust(w) if i in left else s.rjust(w)
-                        for i, (s, w) in enumerate(zip(line, widths))).rstrip())
+        print("  ".join(s.ljust(w) if i in left else s.rjust(w) for i, (s, w) in enumerate(zip(line, widths))).rstrip())
         if k == 0:
             print("  ".join("-" * w for w in widths))
 
@@ -503,8 +550,7 @@ def growth(rows: list[Row], pick: Callable[[Row], float | None]) -> dict[str, di
     for series in dict.fromkeys(r.dataset.series for r in rows if r.dataset.series):
         table: dict[str, list[str]] = {}
         for label in FUNCTIONS:
-            pts = [(r.dataset.size, pick(r)) for r in rows
-                   if r.label == label and r.dataset.series == series]
+            pts = [(r.dataset.size, pick(r)) for r in rows if r.label == label and r.dataset.series == series]
             timed = [(n, t) for n, t in pts if t]
             cells = []
             for (n1, t1), (n2, t2) in itertools.pairwise(pts):
@@ -535,6 +581,7 @@ def print_growth(title: str, tables: dict[str, dict[str, list[str]]]) -> None:
 
 # ---------------------------------------------------------------- main
 
+
 def int_list(p: argparse.ArgumentParser, option: str, text: str) -> list[int]:
     try:
         values = sorted({int(s) for s in text.split(",") if s.strip()})
@@ -546,39 +593,64 @@ def int_list(p: argparse.ArgumentParser, option: str, text: str) -> list[int]:
 
 
 def parse_args(argv: list[str] | None) -> argparse.Namespace:
-    p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
-                                formatter_class=argparse.RawDescriptionHelpFormatter)
-    p.add_argument("--data", type=Path, default=None,
-                   help=f"directory of *_polyphonic.csv pieces (default: {DEFAULT_DATA})")
-    p.add_argument("--only", default="",
-                   help="comma-separated functions; a bare name also selects its /no-sweep "
-                        f"variant. Labels: {', '.join(FUNCTIONS)}")
-    p.add_argument("--sizes", default=None,
-                   help="comma-separated synthetic sizes (default: 500,1000,2000,4000,8000)")
-    p.add_argument("--large", action="store_true",
-                   help=f"Beethoven quartet movements and op. 132 prefixes: {SHARED_LARGE} if "
-                        "present, else written once to benchmarks/data/large")
-    p.add_argument("--random", default="",
-                   help="comma-separated sizes of seeded uniform random point sets "
-                        "(tick < 4096, pitch < 128)")
+    p = argparse.ArgumentParser(
+        description=__doc__.split("\n\n")[0], formatter_class=argparse.RawDescriptionHelpFormatter
+    )
+    p.add_argument(
+        "--data", type=Path, default=None, help=f"directory of *_polyphonic.csv pieces (default: {DEFAULT_DATA})"
+    )
+    p.add_argument(
+        "--only",
+        default="",
+        help="comma-separated functions; a bare name also selects its /no-sweep "
+        f"variant. Labels: {', '.join(FUNCTIONS)}",
+    )
+    p.add_argument("--sizes", default=None, help="comma-separated synthetic sizes (default: 500,1000,2000,4000,8000)")
+    p.add_argument(
+        "--large",
+        action="store_true",
+        help=f"Beethoven quartet movements and op. 132 prefixes: {SHARED_LARGE} if "
+        "present, else written once to benchmarks/data/large",
+    )
+    p.add_argument(
+        "--random",
+        default="",
+        help="comma-separated sizes of seeded uniform random point sets (tick < 4096, pitch < 128)",
+    )
     p.add_argument("--repeat", type=int, default=None, help="runs per cell (default: 3)")
-    p.add_argument("--max-seconds", type=float, default=None,
-                   help="once a run of a function exceeds this, skip its larger datasets "
-                        "(default: 30)")
-    p.add_argument("--timeout", type=float, default=None,
-                   help="kill a cell after this many seconds (default: 10 x max-seconds x repeat)")
-    p.add_argument("--quick", action="store_true",
-                   help="sizes 500,1000, one run per cell, real pieces up to 1000 points, "
-                        "max-seconds 5")
+    p.add_argument(
+        "--max-seconds",
+        type=float,
+        default=None,
+        help="once a run of a function exceeds this, skip its larger datasets (default: 30)",
+    )
+    p.add_argument(
+        "--timeout",
+        type=float,
+        default=None,
+        help="kill a cell after this many seconds (default: 10 x max-seconds x repeat)",
+    )
+    p.add_argument(
+        "--quick",
+        action="store_true",
+        help="sizes 500,1000, one run per cell, real pieces up to 1000 points, max-seconds 5",
+    )
     p.add_argument("--restrict", action="store_true", help="restrict_dpitch_zero=True")
     p.add_argument("--seed", type=int, default=1, help="seed of the synthetic pieces")
-    p.add_argument("--against", metavar="REV", default=None,
-                   help="also time revision REV of this repository (built once into "
-                        "benchmarks/.against/) and compare its results with ours")
-    p.add_argument("--baseline-repeat", type=int, default=None,
-                   help="runs per baseline cell (default: --repeat); its runs can be long")
-    p.add_argument("--baseline", type=Path, default=None,
-                   help="reference binary run on the same data for a time ratio")
+    p.add_argument(
+        "--against",
+        metavar="REV",
+        default=None,
+        help="also time revision REV of this repository (built once into "
+        "benchmarks/.against/) and compare its results with ours",
+    )
+    p.add_argument(
+        "--baseline-repeat",
+        type=int,
+        default=None,
+        help="runs per baseline cell (default: --repeat); its runs can be long",
+    )
+    p.add_argument("--baseline", type=Path, default=None, help="reference binary run on the same data for a time ratio")
     p.add_argument("--json", type=Path, default=None, help="also write the results as JSON")
     args = p.parse_args(argv)
 
@@ -614,8 +686,7 @@ def main(argv: list[str] | None = None) -> int:
     if args.against is not None:
         sha, rev_python = prepare_against(args.against)
         rev_name = sha[:7]
-        print(f"ours: {imported_module(sys.executable)}\n{rev_name}: {imported_module(rev_python)}",
-              file=sys.stderr)
+        print(f"ours: {imported_module(sys.executable)}\n{rev_name}: {imported_module(rev_python)}", file=sys.stderr)
     rows: list[Row] = []
     with tempfile.TemporaryDirectory(prefix="sia-bench-") as tmp:
         datasets = build_datasets(args, Path(tmp))
@@ -623,7 +694,7 @@ def main(argv: list[str] | None = None) -> int:
             print("error: no datasets", file=sys.stderr)
             return 2
         for label in args.labels:
-            too_big: int | None = None       # size at which we exceeded max-seconds
+            too_big: int | None = None  # size at which we exceeded max-seconds
             base_too_big: int | None = None
             rev_too_big: int | None = None
             for ds in datasets:
@@ -649,43 +720,61 @@ def main(argv: list[str] | None = None) -> int:
                     if rev_too_big is not None and ds.size > rev_too_big:
                         row.rev = Cell(note="skipped")
                     else:
-                        row.rev = measure_python(rev_python, label, ds, args, theirs,
-                                                 rev_name or "REV")
+                        row.rev = measure_python(rev_python, label, ds, args, theirs, rev_name or "REV")
                         if row.rev.slowest is None or row.rev.slowest > args.max_seconds:
                             rev_too_big = ds.size
                     row.result = compare(row.ours, row.rev, rev_name or "REV")
                 rows.append(row)
-                print(f"{label:38s} {ds.name:24s} {ds.size:6d}  {with_unit(row.ours):>11s}"
-                      + (f"  baseline {with_unit(row.base)}" if row.base else "")
-                      + (f"  {rev_name} {with_unit(row.rev)}  {row.result}" if row.rev else ""),
-                      file=sys.stderr, flush=True)
+                print(
+                    f"{label:38s} {ds.name:24s} {ds.size:6d}  {with_unit(row.ours):>11s}"
+                    + (f"  baseline {with_unit(row.base)}" if row.base else "")
+                    + (f"  {rev_name} {with_unit(row.rev)}  {row.result}" if row.rev else ""),
+                    file=sys.stderr,
+                    flush=True,
+                )
 
     print()
-    print(f"median of {args.repeat} run(s) per cell, whole Python call; peak = ru_maxrss of "
-          f"the cell's own process; timeout {args.timeout:g} s; Python {sys.version.split()[0]}")
+    print(
+        f"median of {args.repeat} run(s) per cell, whole Python call; peak = ru_maxrss of "
+        f"the cell's own process; timeout {args.timeout:g} s; Python {sys.version.split()[0]}"
+    )
     if rev_name is not None:
-        print(f"{rev_name} = {args.against} ({sha}); result: its records against ours, "
-              "in order (translators compared as sets)")
+        print(
+            f"{rev_name} = {args.against} ({sha}); result: its records against ours, "
+            "in order (translators compared as sets)"
+        )
     print_table(rows, args.baseline is not None, rev_name)
     print_growth("growth exponent log(t2/t1)/log(n2/n1)", growth(rows, lambda r: r.ours.seconds))
     if args.baseline is not None:
-        print_growth("baseline growth exponent",
-                     growth(rows, lambda r: r.base.seconds if r.base else None))
+        print_growth("baseline growth exponent", growth(rows, lambda r: r.base.seconds if r.base else None))
     if rev_name is not None:
-        print_growth(f"{rev_name} growth exponent",
-                     growth(rows, lambda r: r.rev.seconds if r.rev else None))
+        print_growth(f"{rev_name} growth exponent", growth(rows, lambda r: r.rev.seconds if r.rev else None))
     if args.json:
-        args.json.write_text(json.dumps([
-            {"dataset": r.dataset.name, "points": r.dataset.size, "function": r.label,
-             "seconds": r.ours.seconds, "peak_mib": r.ours.peak_mib, "note": r.ours.note,
-             "baseline_seconds": r.base.seconds if r.base else None,
-             "baseline_peak_mib": r.base.peak_mib if r.base else None,
-             "against_seconds": r.rev.seconds if r.rev else None,
-             "against_peak_mib": r.rev.peak_mib if r.rev else None,
-             "against_note": r.rev.note if r.rev else None,
-             "records": r.ours.records,
-             "result": r.result or None}
-            for r in rows], indent=1) + "\n", encoding="utf-8")
+        args.json.write_text(
+            json.dumps(
+                [
+                    {
+                        "dataset": r.dataset.name,
+                        "points": r.dataset.size,
+                        "function": r.label,
+                        "seconds": r.ours.seconds,
+                        "peak_mib": r.ours.peak_mib,
+                        "note": r.ours.note,
+                        "baseline_seconds": r.base.seconds if r.base else None,
+                        "baseline_peak_mib": r.base.peak_mib if r.base else None,
+                        "against_seconds": r.rev.seconds if r.rev else None,
+                        "against_peak_mib": r.rev.peak_mib if r.rev else None,
+                        "against_note": r.rev.note if r.rev else None,
+                        "records": r.ours.records,
+                        "result": r.result or None,
+                    }
+                    for r in rows
+                ],
+                indent=1,
+            )
+            + "\n",
+            encoding="utf-8",
+        )
     differ = [r for r in rows if r.result.startswith("DIFFERENT")]
     if differ:
         print(f"\n{len(differ)} cell(s) differ from {rev_name}", file=sys.stderr)

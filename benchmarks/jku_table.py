@@ -14,7 +14,9 @@ first occurrence form, the three-layer F1 when the leftovers are written as
 one pattern instead, the three-layer F1 in each further occurrence form, and
 the seconds the compression took.
 
-The notes come from the data folder (default ``../shared/data/jkupdd``): each
+The notes come from the data folder (default ``shared/data/jkupdd`` beside the
+repository's folder, found from this script's place, not from the current
+folder): each
 ``<piece>_polyphonic.csv`` (tick, MIDI pitch) is joined row by row with
 ``<piece>_polyphonic_morph.csv`` (tick, morphetic pitch, middle C = 60). Both
 files list the same notes sorted by onset and pitch; the join checks that the
@@ -33,11 +35,10 @@ import sys
 import time
 from pathlib import Path
 
-from motivra.sia_family import cosiatec_compress, recursive_cosiatec_compress
-from motivra.sia_family.cli import encoding_units
+from motivra.sia_family import Note, Piece, cosiatec_compress, recursive_cosiatec_compress
 from motivra.sia_family.evaluate import evaluate, load_ground_truth, piece_estimate
 from motivra.sia_family.mirex import tec_occurrences
-from motivra.sia_family.notes import Note, Piece
+from motivra.sia_family.results import encoding_units
 
 ROOT = Path(__file__).resolve().parent.parent
 PIECES = {
@@ -57,6 +58,32 @@ AUTHOR = {
     "Mozart": (4.2228, 0.212),
 }
 _NATURAL = (0, 2, 4, 5, 7, 9, 11)
+DEFAULT_DATA = ROOT.parent / "shared" / "data" / "jkupdd"
+
+
+def piece_names(text: str) -> list[str]:
+    """The file names of the pieces a comma-separated list names, by their short
+    name (``Gibbons``) or their file name (``gibbonsSilverSwan1612``), any case."""
+    known = {key.lower(): name for short, name in PIECES.items() for key in (short, name)}
+    names = []
+    for given in filter(None, (t.strip() for t in text.split(","))):
+        if given.lower() not in known:
+            choices = ", ".join(f"{short} ({name})" for short, name in PIECES.items())
+            raise SystemExit(f"jku_table.py: unknown piece {given!r}; choose from: {choices}")
+        names.append(known[given.lower()])
+    return names
+
+
+def check_data(data: Path, names: list[str], default: bool) -> None:
+    """Stop with a message naming the folder when the data of a piece is not there."""
+    for name in names:
+        for suffix in ("_polyphonic.csv", "_polyphonic_morph.csv"):
+            if not (data / f"{name}{suffix}").is_file():
+                how = "the default data folder; give --data DIR" if default else "the folder given by --data"
+                raise SystemExit(
+                    f"jku_table.py: {data / (name + suffix)} not found: {data} ({how}) must hold the JKU PDD "
+                    "CSV files <piece>_polyphonic.csv and <piece>_polyphonic_morph.csv, and patterns/"
+                )
 
 
 def _rows(path: Path) -> list[tuple[int, int]]:
@@ -85,11 +112,17 @@ def join_notes(data: Path, name: str) -> list[Note]:
 
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--data", type=Path, default=ROOT.parent / "shared" / "data" / "jkupdd")
+    parser.add_argument(
+        "--data", type=Path, help=f"the JKU PDD data folder (default: {DEFAULT_DATA}, found from this script's place)"
+    )
     parser.add_argument(
         "--occurrences", default="raw", help="occurrence forms to evaluate, comma-separated (raw, bbox, segment)"
     )
-    parser.add_argument("--pieces", default=",".join(PIECES), help="comma-separated piece names")
+    parser.add_argument(
+        "--pieces",
+        default=",".join(PIECES),
+        help="comma-separated pieces, by short name (Gibbons) or file name (gibbonsSilverSwan1612)",
+    )
     parser.add_argument(
         "--write-notes",
         type=Path,
@@ -97,7 +130,11 @@ def main() -> int:
         help="write <piece>_polyphonic_notes.csv (tick,midi,morph) into DIR and stop",
     )
     args = parser.parse_args()
-    names = [PIECES[p] for p in args.pieces.split(",")]
+    names = piece_names(args.pieces)
+    default = args.data is None
+    if default:
+        args.data = DEFAULT_DATA
+    check_data(args.data, names, default)
     if args.write_notes:
         args.write_notes.mkdir(parents=True, exist_ok=True)
         for name in names:

@@ -8,7 +8,7 @@ import pytest
 from hypothesis import HealthCheck, settings
 from hypothesis import strategies as st
 
-from motivra.sia_family.io import read_csv
+from motivra.sia_family.io import read
 
 # The model lives beside the tests; make it importable in every import mode.
 sys.path.insert(0, os.path.dirname(__file__))
@@ -43,12 +43,12 @@ def datasets(draw, max_size=10, min_size=0, coord=coords):
 
 @pytest.fixture(scope="session")
 def gibbons():
-    return read_csv(DATA / "gibbonsSilverSwan1612_polyphonic.csv")
+    return read(DATA / "gibbonsSilverSwan1612_polyphonic.csv").points()
 
 
 @pytest.fixture(scope="session")
 def bach():
-    return read_csv(DATA / "bachBWV889Fg_polyphonic.csv")
+    return read(DATA / "bachBWV889Fg_polyphonic.csv").points()
 
 
 def records(tecs):

@@ -4,7 +4,6 @@ rows, and runs resume after Ctrl-C."""
 import contextlib
 import io
 import os
-import random
 import shutil
 import signal
 import subprocess
@@ -15,8 +14,10 @@ from pathlib import Path
 import pytest
 
 from motivra.sia_family import batch
+from motivra.sia_family.batch import Settings
 from motivra.sia_family.cli import main
-from motivra.sia_family.io import MissingDependencyError
+from motivra.sia_family.errors import MissingDependencyError
+from motivra.sia_family.results import Options
 
 from conftest import DATA
 
@@ -64,11 +65,10 @@ def corpus(tmp_path, monkeypatch):
     return tmp_path
 
 
-def big_piece(path, n=9000):
-    """A piece that takes COSIATEC far longer than any test waits for it."""
-    rng = random.Random(n)
-    with open(path, "w") as f:
-        f.writelines(f"{rng.randrange(4000)},{rng.randrange(30, 90)}\n" for _ in range(n))
+def endless_piece(path):
+    """A piece whose worker waits until the test ends it: a named pipe that no one
+    writes to, so that reading it never returns."""
+    os.mkfifo(path)
 
 
 @pytest.mark.parametrize(
@@ -77,7 +77,7 @@ def big_piece(path, n=9000):
 def test_outputs_equal_the_single_piece_command(corpus, operation, fmt):
     # The output folder inside the input folder: its files are not taken as pieces.
     inputs = ["corpus/a", "corpus/b/*.mid", "corpus/b/piece.csv", "corpus/none/*.mid"]
-    rows = batch.run(inputs, "corpus/out", operation=operation, format=fmt, jobs=2)
+    rows = batch.run(inputs, "corpus/out", Options(operation=operation), Settings(format=fmt, jobs=2))
     status = {row["input"]: (row["status"], row["error"]) for row in rows}
     assert list(status) == [
         "corpus/a/gibbons.csv",
@@ -137,15 +137,16 @@ def test_a_second_run_skips_what_is_done(corpus, capsys):
 
 
 def test_a_piece_past_its_time_ends_its_worker(corpus):
-    big_piece("corpus/a/big.csv")
-    rows = batch.run(["corpus/a"], "out", jobs=2, timeout=0.5)
+    endless_piece("corpus/a/big.csv")
+    # The timeout is far beyond what the small pieces take; only the endless one meets it.
+    rows = batch.run(["corpus/a"], "out", settings=Settings(jobs=2, timeout=5))
     assert [row["status"] for row in rows] == ["timeout", "ok", "ok", "ok"]
-    assert rows[0]["error"] == ("corpus/a/big.csv: stopped after 0.5 s (--timeout); its worker was ended")
+    assert rows[0]["error"] == ("corpus/a/big.csv: stopped after 5 s (--timeout); its worker was ended")
     assert not os.path.exists("out/corpus/a/big.csv.json")
 
 
 def test_ctrl_c_keeps_what_is_done_and_a_second_run_completes_it(corpus):
-    big_piece("corpus/a/big.csv")  # the largest file: it starts first and holds one worker
+    endless_piece("corpus/a/big.csv")  # holds one worker until the run is stopped
     command = [
         sys.executable,
         "-P",
@@ -160,23 +161,26 @@ def test_ctrl_c_keeps_what_is_done_and_a_second_run_completes_it(corpus):
         "2",
         "-q",
     ]
-    run = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    # In a session of its own, so that Ctrl-C reaches the whole group, workers too, as in a terminal.
+    run = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, start_new_session=True)
     small = ["corpus/a/gibbons.csv", "corpus/a/piece.csv", "corpus/b/piece.csv"]
     for _ in range(600):
         if all(os.path.exists(f"out/{name}.json") for name in small) or run.poll() is not None:
             break
         time.sleep(0.2)
-    run.send_signal(signal.SIGINT)
+    os.killpg(run.pid, signal.SIGINT)
     _, err = run.communicate(timeout=120)
     assert run.returncode == 130, err
+    assert "leaked" not in err and "Traceback" not in err, err
+    os.unlink("corpus/a/big.csv")
     done = batch.read_summary("out")
     assert "corpus/a/big.csv" not in [row["input"] for row in done]
     assert set(small) <= {row["input"] for row in done if row["status"] == "ok"}
     assert sorted(outputs("out")) == sorted(row["output"] for row in done if row["output"])
     # Resumed (leaving the big piece out), the outputs are those of one whole run.
-    resumed = batch.run(["corpus/a", "corpus/b"], "out", max_notes=5000)
+    resumed = batch.run(["corpus/a", "corpus/b"], "out")
     assert {row["input"] for row in resumed if row["status"] == "skipped"} >= set(small)
-    whole = batch.run(["corpus/a", "corpus/b"], "whole", max_notes=5000)
+    whole = batch.run(["corpus/a", "corpus/b"], "whole")
     assert outputs("out") == outputs("whole") and figures(resumed) == figures(whole)
 
 
@@ -191,8 +195,8 @@ def dask_cluster():
 
 @pytest.mark.parametrize("timeout", [None, 60])
 def test_a_dask_cluster_gives_the_same_outputs(corpus, dask_cluster, timeout):
-    on_pool = batch.run(["corpus"], "pool", jobs=2)
-    on_dask = batch.run(["corpus"], "dask", scheduler=dask_cluster, timeout=timeout)
+    on_pool = batch.run(["corpus"], "pool", settings=Settings(jobs=2))
+    on_dask = batch.run(["corpus"], "dask", settings=Settings(scheduler=dask_cluster, timeout=timeout))
     assert figures(on_dask) == figures(on_pool)
     assert outputs("dask") == outputs("pool")
 
@@ -200,7 +204,7 @@ def test_a_dask_cluster_gives_the_same_outputs(corpus, dask_cluster, timeout):
 def test_without_dask_the_message_names_the_extra(corpus, monkeypatch, capsys):
     monkeypatch.setitem(sys.modules, "distributed", None)
     with pytest.raises(MissingDependencyError, match=r"motivra-sia-family\[distributed\]"):
-        batch.run(["corpus/a"], "out", scheduler="local")
+        batch.run(["corpus/a"], "out", settings=Settings(scheduler="local"))
     assert main(["batch", "corpus/a", "--out", "out", "--scheduler", "local"]) == 1
     assert "pip install 'motivra-sia-family[distributed]'" in capsys.readouterr().err
 

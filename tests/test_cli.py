@@ -9,7 +9,8 @@ import sys
 import pytest
 
 from motivra.sia_family import example_piece, find_mtps, recursive_cosiatec_compress
-from motivra.sia_family.cli import SCHEMA, encoding_units, main
+from motivra.sia_family.cli import main
+from motivra.sia_family.results import SCHEMA, encoding_units
 
 from conftest import DATA
 
@@ -124,3 +125,35 @@ def test_usage_errors_and_help(capsys):
         assert e.value.code == (0 if args == ["--help"] else 2)
     out = capsys.readouterr().out
     assert all(word in out for word in (SCHEMA, '"sub_tecs"', "recursive", "--format"))
+
+
+@pytest.mark.parametrize(
+    "args, code, message",
+    [
+        (["compres", "x"], 2, "unknown operation 'compres' (did you mean 'compress'?)"),
+        (["evalute"], 2, "did you mean 'evaluate'?"),
+        (["empty.csv"], 1, "empty.csv: no notes"),
+        (["folder"], 1, "folder: is a folder, not a piece file"),
+        (["folder.mid"], 1, "folder.mid: is a folder, not a piece file"),
+        (["compress", "--max-size", "2", "--min-size", "3"], 2, "max_size (2) is below min_size (3)"),
+    ],
+)
+def test_mistakes_get_one_clear_message(tmp_path, monkeypatch, capsys, args, code, message):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "empty.csv").write_text("tick,pitch\n")
+    (tmp_path / "folder").mkdir()
+    (tmp_path / "folder.mid").mkdir()
+    try:
+        status = main(args)
+    except SystemExit as e:
+        status = e.code
+    assert status == code and message in capsys.readouterr().err
+
+
+def test_an_empty_piece_passes_when_asked_and_the_version_is_told(tmp_path, capsys):
+    (tmp_path / "empty.csv").write_text("")
+    code, out, _ = run_main(capsys, tmp_path / "empty.csv", "--allow-empty")
+    assert code == 0 and "0 distinct points" in out
+    with pytest.raises(SystemExit) as e:
+        main(["--version"])
+    assert e.value.code == 0 and capsys.readouterr().out.startswith("motivra-sia ")

@@ -34,22 +34,23 @@ def test_read_csv_and_morphetic_pitch(tmp_path):
         io.morphetic_pitch("H", 4)
     f = tmp_path / "p.csv"
     f.write_text("# a comment\ntick,morph\n\n4, 62\n0,60\n4,62\n")
-    assert io.read_csv(f) == [(0, 60), (4, 62)]
-    problems = {"0,60\nx,61\n": "line 2", "0,60,1\n": "line 1", "0,-1\n": "line 1: pitch must lie in 0..4294967295"}
+    assert io.read(f).points() == [(0, 60), (4, 62)]
+    problems = {"0,60\nx,61\n": "line 2", "0,60\n0,60,1\n": "line 2"}
+    problems["0,-1\n"] = "line 1: pitch must lie in 0..4294967295"
     for text, problem in problems.items():
         f.write_text(text)
         with pytest.raises(io.PieceError, match="p.csv: " + problem):
-            io.read_csv(f)
+            io.read(f).points()
     f.write_bytes(b"\xff\xfe\x00\x01")
     with pytest.raises(io.PieceError, match="p.csv: not a text file"):
-        io.read_csv(f)
+        io.read(f).points()
 
 
 def test_read_midi(tmp_path, monkeypatch):
     mido = pytest.importorskip("mido")
     # 30 file ticks per tick of the bundled piece, not rescaled; drums left out.
-    assert io.read_midi(DATA / "invention1.mid") == [(30 * t, p) for t, p in BUNDLED]
-    drums = set(io.read_midi(DATA / "invention1.mid", include_drums=True)) - {(30 * t, p) for t, p in BUNDLED}
+    assert io.read(DATA / "invention1.mid").points() == [(30 * t, p) for t, p in BUNDLED]
+    drums = set(io.read(DATA / "invention1.mid", include_drums=True).points()) - {(30 * t, p) for t, p in BUNDLED}
     assert sorted(drums) == [(0, 36), (64 * 30, 38), (128 * 30, 36), (192 * 30, 42)]
     on = [("note_on", 60, 64, 10, 0), ("note_on", 60, 0, 5, 0), ("note_on", 62, 64, 0, 3), ("note_off", 62, 64, 7, 3)]
     on2 = [("note_on", 40, 1, 3, 0), ("note_on", 35, 90, 1, 9)]  # a note-off, a drum
@@ -59,33 +60,34 @@ def test_read_midi(tmp_path, monkeypatch):
             mido.MidiTrack(mido.Message(k, note=n, velocity=v, time=t, channel=c) for k, n, v, t, c in track)
         )
     m.save(tmp_path / "x.mid")
-    assert io.read_midi(tmp_path / "x.mid") == [(3, 40), (10, 60), (15, 62)]
+    assert io.read(tmp_path / "x.mid").points() == [(3, 40), (10, 60), (15, 62)]
     assert io.read_piece(tmp_path / "x.mid", include_drums=True) == [(3, 40), (4, 35), (10, 60), (15, 62)]
     for content in (b"", b"tick,pitch\n0,60\n", (DATA / "invention1.mid").read_bytes()[:200]):
         (tmp_path / "broken.mid").write_bytes(content)
         with pytest.raises(io.PieceError, match="broken.mid: not a valid MIDI file"):
-            io.read_midi(tmp_path / "broken.mid")
+            io.read(tmp_path / "broken.mid").points()
     monkeypatch.setitem(sys.modules, "mido", None)
     with pytest.raises(io.MissingDependencyError, match=r"mido.*motivra-sia-family\[io\]"):
-        io.read_midi(DATA / "invention1.mid")
+        io.read(DATA / "invention1.mid").points()
 
 
 def test_read_musicxml(tmp_path):
     pytest.importorskip("partitura")
     path = DATA / "invention1.musicxml"
     # 8 divisions per quarter: one file tick is two ticks of the bundled piece.
-    assert io.read_score(path) == [(t // 2, p) for t, p in BUNDLED]
+    assert io.read(path).points() == [(t // 2, p) for t, p in BUNDLED]
     morphetic = io.read_piece(path, pitch="morphetic", format="score")
     assert len(morphetic) == len(BUNDLED) and morphetic[:3] == [(2, 30), (4, 31), (6, 32)]  # C5 D5 E5
     # Part 1 counts 2 divisions per quarter, part 2 four: unified to four. Eb4 is tied
     # over the bar line (one onset); Cb5 sounds as B4; B#3 as C4.
     path = DATA / "spelled.musicxml"
-    assert io.read_score(path) == [(0, 60), (2, 62), (3, 42), (4, 43), (4, 63), (8, 55), (10, 71), (12, 21), (12, 60)]
-    assert [p for _, p in io.read_score(path, pitch="morphetic")] == [23, 24, 12, 13, 25, 20, 30, 0, 22]
+    expected = [(0, 60), (2, 62), (3, 42), (4, 43), (4, 63), (8, 55), (10, 71), (12, 21), (12, 60)]
+    assert io.read(path).points() == expected
+    assert [p for _, p in io.read(path).points("morphetic")] == [23, 24, 12, 13, 25, 20, 30, 0, 22]
     for content in ("<score-partwise><part-list>", "hello", ""):
         (tmp_path / "broken.musicxml").write_text(content)
         with pytest.raises(io.PieceError, match="broken.musicxml: cannot read the score"):
-            io.read_score(tmp_path / "broken.musicxml")
+            io.read(tmp_path / "broken.musicxml").points()
 
 
 def test_dispatch(tmp_path):
@@ -95,7 +97,15 @@ def test_dispatch(tmp_path):
     for name, message in errors.items():
         with pytest.raises(io.PieceError, match=f"{name}: {message}"):
             io.read_piece(tmp_path / name, pitch="morphetic")
-    with pytest.raises(FileNotFoundError):
+    problems = {"missing.csv": "No such file or directory", "missing.mid": "No such file or directory"}
+    folders = ("folder.csv", "folder.mid", "folder.musicxml", "folder")
+    problems |= {name: "is a folder, not a piece file" for name in folders}
+    for name in folders:
+        (tmp_path / name).mkdir()
+    for name, problem in problems.items():
+        with pytest.raises(io.PieceError, match=f"{name}: {problem}"):
+            io.read(tmp_path / name)
+    with pytest.raises(io.PieceError, match="missing.csv: No such file"):
         io.read_piece(tmp_path / "missing.csv")
     (tmp_path / "points.dat").write_text("1,2\n")
     assert io.read_piece(tmp_path / "points.dat", format="csv") == [(1, 2)]

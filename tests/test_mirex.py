@@ -14,9 +14,8 @@ from motivra.sia_family import TranslationalEquivalence as TEC
 from motivra.sia_family import cosiatec_compress, recursive_cosiatec_compress
 from motivra.sia_family.cli import main
 from motivra.sia_family.evaluate import tecs_from_json
-from motivra.sia_family.io import PieceError
+from motivra.sia_family.io import Note, Piece, PieceError, read
 from motivra.sia_family.mirex import Timing, occurrence_notes, read_mirex, snap_beats, tec_occurrences, write_mirex
-from motivra.sia_family.notes import Note, Piece, read_notes
 
 from conftest import DATA
 
@@ -79,7 +78,7 @@ def test_cli_mirex_matches_the_json_encoding(tmp_path, capsys):
     assert main(["recursive", *common, "--format", "mirex", "-o", str(tmp_path / "e.txt")]) == 0
     doc = json.loads((tmp_path / "e.json").read_text())
     assert doc["pitch"] == "morphetic"
-    piece = read_notes(GIBBONS_NOTES)
+    piece = read(GIBBONS_NOTES)
     expected = []
     for tec in tecs_from_json(doc["tecs"]):
         expected.append(

@@ -4,8 +4,7 @@ import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 
-from motivra.sia_family.io import PieceError, read_score
-from motivra.sia_family.notes import Note, Piece, read_notes
+from motivra.sia_family.io import Note, Piece, PieceError, read, read_piece
 
 from conftest import DATA
 
@@ -48,16 +47,16 @@ def test_morphetic_points_merge_notes_that_midi_keeps_apart():
 def test_notes_csv_columns_header_and_unknown_spelling(tmp_path):
     f = tmp_path / "n.csv"
     f.write_text("tick,midi,morph,duration,staff\n# comment\n4,62,,2,1\n0,60,60,4,0\n\n")
-    piece = read_notes(f)
+    piece = read(f)
     assert piece.notes == [Note(0, 60, 60, 4, 0), Note(4, 62, None, 2, 1)]
     assert piece.points() == [(0, 60), (4, 62)]
     with pytest.raises(PieceError, match="no morphetic pitch"):
-        read_notes(f, pitch="morphetic")
+        read(f, pitch="morphetic")
     two = tmp_path / "two.csv"
     two.write_text("tick,pitch\n0,60\n0,60\n")
-    assert read_notes(two).notes == [Note(0, 60)]
+    assert read(two).notes == [Note(0, 60)]
     with pytest.raises(PieceError, match="two.csv: morphetic pitch needs"):
-        read_notes(two, pitch="morphetic")
+        read(two, pitch="morphetic")
 
 
 @pytest.mark.parametrize(
@@ -73,15 +72,15 @@ def test_notes_csv_errors_name_file_and_line(tmp_path, text, problem):
     f = tmp_path / "bad.csv"
     f.write_text(text)
     with pytest.raises(PieceError, match=f"bad.csv: {problem}"):
-        read_notes(f)
+        read(f)
 
 
 def test_score_notes_give_the_points_of_the_score_reader():
     pytest.importorskip("partitura")
     path = DATA / "invention1.musicxml"
-    piece = read_notes(path)
+    piece = read(path)
     for kind in ("midi", "morphetic"):
-        assert piece.points(kind) == read_score(path, pitch=kind)
+        assert piece.points(kind) == read_piece(path, pitch=kind)
     assert piece.ticks_per_beat == 8
     assert {n.staff for n in piece.notes} == {1, 2}
 
@@ -102,11 +101,11 @@ def test_midi_spelled_with_ps13_agrees_with_the_score_spelling(tmp_path):
     """Gibbons from the JKU PDD: every note spelled as in the score (numbered
     here from A0 = 0, there from middle C = 60)."""
     pytest.importorskip("partitura")
-    jku = read_notes(GIBBONS_NOTES)
+    jku = read(GIBBONS_NOTES)
     path = tmp_path / "gibbons.mid"
     write_midi(path, jku.notes)
-    piece = read_notes(path, pitch="morphetic")
+    piece = read(path, pitch="morphetic")
     assert piece.ticks_per_beat == 24
     assert [(n.tick, n.midi, n.morph + 37) for n in piece.notes] == [(n.tick, n.midi, n.morph) for n in jku.notes]
     assert {n.duration for n in piece.notes} == {6} and {n.staff for n in piece.notes} == {0}
-    assert read_notes(path).notes[0].morph is None
+    assert read(path).notes[0].morph is None

@@ -2,8 +2,9 @@
 
     motivra-sia batch INPUT... --out DIR [--operation compress] [--jobs N] [options]
 
-Every piece goes through the single-piece pipeline of :mod:`motivra.sia_family.cli`
-(``cli.run`` and ``cli.render``), so its output file is exactly what
+Every piece goes through the single-piece pipeline (:func:`~motivra.sia_family.io.read`,
+:func:`~motivra.sia_family.results.analyse` and :meth:`Result.render
+<motivra.sia_family.results.Result.render>`), so its output file is exactly what
 ``motivra-sia OPERATION PIECE --format FORMAT`` prints. The pieces run in worker
 processes, on this machine (a ``pebble`` process pool, which can end one worker
 that is past its time) or on a Dask cluster (``dask.distributed``). The main
@@ -12,15 +13,16 @@ process writes every output (under a temporary name, then renamed) and the table
 each output, so that running the same command again skips the pieces already
 done.
 
-:func:`run` is the Python entry point; :func:`main` the command line's.
+:func:`run` is the entry point; it takes the :class:`~motivra.sia_family.results.Options`
+of the single-piece analysis and the :class:`Settings` of the batch.
 """
 
 from __future__ import annotations
 
-import argparse
 import concurrent.futures
 import contextlib
 import csv
+import dataclasses
 import glob
 import io
 import json
@@ -33,14 +35,16 @@ import sys
 import threading
 import time
 from collections.abc import Callable, Iterable, Iterator
+from dataclasses import asdict, dataclass, field
 from pathlib import Path
-from typing import Any
+from typing import Any, Literal
 
-from . import cli
 from ._core import PanicException
-from .io import FORMATS, MissingDependencyError, PieceError, _import_optional, note_count_hook
+from .errors import MissingDependencyError, PieceError, import_optional
+from .io import FORMATS, ReadOptions, note_count_hook
+from .results import Options, analyse
 
-__all__ = ["run", "find_pieces", "output_name", "BatchInterrupted", "COLUMNS", "SUMMARY"]
+__all__ = ["run", "Settings", "find_pieces", "output_name", "read_summary", "BatchInterrupted", "COLUMNS", "SUMMARY"]
 
 #: Name of the summary table in the output folder.
 SUMMARY = "summary.csv"
@@ -64,7 +68,8 @@ _INTS = ("notes", "points", "tecs", "units")
 _FLOATS = ("compression_ratio", "seconds", "peak_memory_mib")
 
 #: File name suffix of the output of each format.
-OUTPUT_SUFFIX = {"json": ".json", "csv": ".csv", "text": ".txt"}
+OUTPUT_SUFFIX: dict[str, str] = {"json": ".json", "csv": ".csv", "text": ".txt"}
+BatchFormat = Literal["json", "csv", "text"]
 
 _PARTIAL = ".partial"  # suffix of a file being written
 _POLL = 0.2  # seconds between two looks at the workers and at Ctrl-C
@@ -73,6 +78,72 @@ _BATCH_EXTRA = "pip install 'motivra-sia-family[batch]'"
 _DASK_EXTRA = "pip install 'motivra-sia-family[distributed]'"
 
 Row = dict[str, Any]
+
+
+@dataclass(frozen=True)
+class Settings:
+    """How a batch runs, beside the :class:`~motivra.sia_family.results.Options` of
+    each piece's analysis.
+
+    - ``format``: the output of each piece, ``"json"``, ``"csv"`` or ``"text"``.
+    - ``input_format``, ``include_drums``: how to read the pieces (see
+      :class:`~motivra.sia_family.io.ReadOptions`); folders are searched for the
+      suffixes of ``input_format`` only.
+    - ``jobs``: worker processes on this machine, or Dask workers for
+      ``scheduler="local"``; ``scheduler``: the address of a Dask cluster.
+    - ``timeout``: seconds after which a piece's worker is ended (status
+      ``"timeout"``); ``max_notes``: pieces of more notes are not computed
+      (status ``"skipped"``).
+    - ``force``: compute again the pieces whose output is there.
+    - ``progress``: a progress bar on standard error (``None``: when it is a terminal).
+    """
+
+    format: BatchFormat = "json"
+    input_format: str | None = None
+    include_drums: bool = False
+    jobs: int = 1
+    scheduler: str | None = None
+    timeout: float | None = None
+    max_notes: int | None = None
+    force: bool = False
+    progress: bool | None = None
+
+    def __post_init__(self) -> None:
+        if self.format not in OUTPUT_SUFFIX:
+            raise ValueError(f"format must be one of {', '.join(OUTPUT_SUFFIX)}, got {self.format!r}")
+        if self.input_format is not None and self.input_format not in FORMATS:
+            raise ValueError(f"input_format must be one of {', '.join(FORMATS)}, got {self.input_format!r}")
+        if self.jobs < 1:
+            raise ValueError(f"jobs must be 1 or more, got {self.jobs}")
+        if self.timeout is not None and not self.timeout > 0:
+            raise ValueError(f"timeout must be a positive number of seconds, got {self.timeout}")
+        if self.max_notes is not None and self.max_notes < 0:
+            raise ValueError(f"max_notes must be 0 or more, got {self.max_notes}")
+
+    @property
+    def read_options(self) -> ReadOptions:
+        return ReadOptions(self.input_format, self.include_drums)
+
+
+@dataclass(frozen=True)
+class Job:
+    """One piece for a worker: its name as given, the path it is read by, and
+    what to do with it."""
+
+    source: str
+    path: str
+    options: Options
+    read: ReadOptions = field(default_factory=ReadOptions)
+    format: BatchFormat = "json"
+    max_notes: int | None = None
+
+    def to_json(self) -> str:
+        return json.dumps(asdict(self))
+
+    @classmethod
+    def from_json(cls, text: str) -> Job:
+        doc = json.loads(text)
+        return cls(**doc | {"options": Options(**doc["options"]), "read": ReadOptions(**doc["read"])})
 
 
 class BatchInterrupted(KeyboardInterrupt):
@@ -199,13 +270,13 @@ def _empty_row() -> Row:
     return {column: None for column in COLUMNS} | {"error": ""}
 
 
-def run_piece(job: dict[str, Any]) -> Row:
+def run_piece(job: Job) -> Row:
     """Read, compute and render one piece as the single-piece command would; the
     summary figures of it, with the rendered output under ``"text"`` (``None``
     when the piece did not succeed). Never raises for a bad piece."""
     _reset_peak_memory()
     start = time.perf_counter()
-    source, max_notes = job["source"], job["max_notes"]
+    source, max_notes = job.source, job.max_notes
     row = _empty_row()
 
     def count(notes: int) -> None:
@@ -217,10 +288,9 @@ def run_piece(job: dict[str, Any]) -> Row:
     try:
         # The file is read by its absolute path, since a worker may run in another
         # folder, and named as it was given, as the single-piece command names it.
-        args = cli.build_parser().parse_args([*job["argv"], "--", job["path"]])
-        result = cli.run(args)
-        result.source = source
-        row["text"] = cli.render(result, job["format"])
+        result = analyse(job.read.read(job.path, job.options.pitch), job.options)
+        result = dataclasses.replace(result, source=source)
+        row["text"] = result.render(job.format)
     except _TooManyNotes as e:
         row.update(status="skipped", error=f"{source}: {e}")
     except PieceError as e:
@@ -254,21 +324,21 @@ def _timeout_row(source: str, timeout: float) -> Row:
     }
 
 
-def run_piece_in_child(job: dict[str, Any], timeout: float) -> Row:
+def run_piece_in_child(job: Job, timeout: float) -> Row:
     """:func:`run_piece` in a new interpreter that is ended past ``timeout``
     seconds. Dask runs a piece this way when a timeout is set, since a running
     task cannot be stopped inside a Dask worker."""
     command = [sys.executable, "-P", "-m", "motivra.sia_family.batch"]  # -P: not the cwd's modules
     try:
         done = subprocess.run(
-            command, input=json.dumps(job), capture_output=True, text=True, timeout=timeout, check=False
+            command, input=job.to_json(), capture_output=True, text=True, timeout=timeout, check=False
         )
     except subprocess.TimeoutExpired:
-        return _timeout_row(job["source"], timeout)
+        return _timeout_row(job.source, timeout)
     if done.returncode != 0:
         return _empty_row() | {
             "status": "failed",
-            "error": f"{job['source']}: the worker process "
+            "error": f"{job.source}: the worker process "
             f"ended with status {done.returncode}: {done.stderr.strip()[-500:]}",
         }
     row: Row = json.loads(done.stdout)
@@ -336,31 +406,27 @@ def _remove_partials(out_dir: Path) -> None:
 # Running many pieces
 
 
-def _piece_argv(
-    operation: str,
-    fmt: str,
-    pitch: str,
-    include_drums: bool,
-    restrict_dpitch_zero: bool,
-    input_format: str | None,
-    sweepline: bool,
-    min_pattern_size: int,
-) -> list[str]:
-    """The single-piece command line, less the piece, for these options."""
-    argv = [operation, "--format", fmt, "--pitch", pitch]
-    if include_drums:
+def command_line(options: Options, settings: Settings) -> str:
+    """The single-piece command line, less the piece, that gives the output of a
+    piece: what the summary records as its ``options``."""
+    argv = [options.operation, "--format", settings.format, "--pitch", options.pitch]
+    if settings.include_drums:
         argv.append("--include-drums")
-    if restrict_dpitch_zero:
+    if options.restrict_dpitch_zero:
         argv.append("--restrict-dpitch-zero")
-    if input_format is not None:
-        argv += ["--input-format", input_format]
-    if operation in ("compress", "recursive") and not sweepline:
+    if settings.input_format is not None:
+        argv += ["--input-format", settings.input_format]
+    if options.is_encoding and not options.uses_sweepline:
         argv.append("--no-sweepline")
-    if operation == "tecs" and sweepline:
+    if options.operation == "tecs" and options.uses_sweepline:
         argv.append("--sweepline")
-    if operation == "recursive":
-        argv += ["--min-pattern-size", str(min_pattern_size)]
-    return argv
+    if options.operation == "recursive":
+        argv += ["--min-pattern-size", str(options.min_pattern_size)]
+    if (options.min_size, options.max_size, options.min_compactness) != (2, None, 0.0) and options.is_encoding:
+        argv += ["--min-size", str(options.min_size), "--min-compactness", str(options.min_compactness)]
+        if options.max_size is not None:
+            argv += ["--max-size", str(options.max_size)]
+    return " ".join(argv)
 
 
 @contextlib.contextmanager
@@ -415,14 +481,10 @@ def _worker_start() -> None:
 
 
 def _on_pool(
-    jobs: list[dict[str, Any]],
-    workers: int,
-    timeout: float | None,
-    stop: threading.Event,
-    finish: Callable[[int, Row], None],
+    jobs: list[Job], workers: int, timeout: float | None, stop: threading.Event, finish: Callable[[int, Row], None]
 ) -> None:
     """Run the jobs in a pool of worker processes on this machine."""
-    pebble = _import_optional("pebble", "running pieces in worker processes", _BATCH_EXTRA)
+    pebble = import_optional("pebble", "running pieces in worker processes", _BATCH_EXTRA)
     # Fresh interpreters rather than forks: the pool's own threads make forking unsafe.
     pool = pebble.ProcessPool(
         max_workers=workers, initializer=_worker_start, context=multiprocessing.get_context("spawn")
@@ -448,9 +510,9 @@ def _on_pool(
                 try:
                     row = future.result()
                 except TimeoutError:
-                    row = _timeout_row(jobs[i]["source"], timeout or 0)
+                    row = _timeout_row(jobs[i].source, timeout or 0)
                 except Exception as e:  # the worker died (e.g. killed for lack of memory)
-                    error = f"{jobs[i]['source']}: the worker process died: {e}"
+                    error = f"{jobs[i].source}: the worker process died: {e}"
                     row = _empty_row() | {"status": "failed", "error": error}
                 finish(i, row)
             if not stop.is_set():
@@ -467,7 +529,7 @@ def _on_pool(
 
 
 def _on_dask(
-    jobs: list[dict[str, Any]],
+    jobs: list[Job],
     scheduler: str,
     workers: int,
     timeout: float | None,
@@ -476,7 +538,7 @@ def _on_dask(
 ) -> None:
     """Run the jobs on a Dask cluster: the one at ``scheduler``, or a new one on
     this machine with ``workers`` worker processes for ``"local"``."""
-    _import_optional("distributed", "running pieces on a Dask cluster", _DASK_EXTRA)
+    import_optional("distributed", "running pieces on a Dask cluster", _DASK_EXTRA)
     from distributed import Client, LocalCluster, as_completed
 
     with contextlib.ExitStack() as stack:
@@ -511,7 +573,7 @@ def _on_dask(
                 try:
                     row = future.result()
                 except Exception as e:  # e.g. the worker died again and again
-                    row = _empty_row() | {"status": "failed", "error": f"{jobs[i]['source']}: {type(e).__name__}: {e}"}
+                    row = _empty_row() | {"status": "failed", "error": f"{jobs[i].source}: {type(e).__name__}: {e}"}
                 if stop.is_set() and row["status"] != "ok":
                     continue  # Ctrl-C in a terminal reaches the local workers too
                 finish(i, row)
@@ -540,42 +602,20 @@ def _size(path: str) -> int:
 def run(
     inputs: Iterable[str | os.PathLike[str]] | str | os.PathLike[str],
     out_dir: str | os.PathLike[str],
-    *,
-    operation: str = "compress",
-    format: str = "json",
-    pitch: str = "midi",
-    include_drums: bool = False,
-    input_format: str | None = None,
-    restrict_dpitch_zero: bool = False,
-    sweepline: bool | None = None,
-    min_pattern_size: int = 2,
-    jobs: int = 1,
-    scheduler: str | None = None,
-    timeout: float | None = None,
-    max_notes: int | None = None,
-    force: bool = False,
-    progress: bool | None = None,
+    options: Options = Options(),
+    settings: Settings = Settings(),
 ) -> list[Row]:
-    """Run ``operation`` on every piece that ``inputs`` name; write one output file
-    per piece and the table ``summary.csv`` into ``out_dir``; return the rows of
-    that table, in the order of :func:`find_pieces`.
+    """Run the analysis of ``options`` on every piece that ``inputs`` name; write
+    one output file per piece and the table ``summary.csv`` into ``out_dir``;
+    return the rows of that table, in the order of :func:`find_pieces`.
 
     ``inputs`` are files, folders and glob patterns (see :func:`find_pieces`).
-    ``operation`` (``"compress"``, ``"recursive"``, ``"tecs"``, ``"mtps"``),
-    ``format`` (``"json"``, ``"csv"``, ``"text"``), ``pitch``, ``include_drums``,
-    ``input_format``, ``restrict_dpitch_zero``, ``sweepline`` (default: on for the
-    compressors, off for ``"tecs"``) and ``min_pattern_size`` are those of the
-    single-piece command, whose output each file equals. The output of a piece is
-    ``out_dir/`` + :func:`output_name`.
-
-    ``jobs`` worker processes on this machine run the pieces, or with
-    ``scheduler`` the workers of the Dask cluster at that address (``"local"``
-    starts one here with ``jobs`` workers). ``timeout`` (seconds) ends a piece's
-    worker past that time (status ``"timeout"``); a piece of more than
-    ``max_notes`` notes is not computed (status ``"skipped"``). A piece whose
-    output from an earlier run is there, with the same options and newer than the
-    piece, is ``"skipped"`` too, unless ``force``. ``progress`` shows a progress
-    bar on standard error (default: when it is a terminal).
+    ``options`` are those of :func:`~motivra.sia_family.results.analyse`, and
+    each output file equals the single-piece command's output for the piece;
+    it is ``out_dir/`` + :func:`output_name`. ``settings`` (:class:`Settings`)
+    say how the batch runs: the output format, the workers, the timeout, ...
+    A piece whose output from an earlier run is there, with the same options
+    and newer than the piece, is ``"skipped"``, unless ``settings.force``.
 
     Each row maps :data:`COLUMNS` to values: ``input``, ``output`` (relative to
     ``out_dir``, empty when none was written), ``status`` (``"ok"``, ``"failed"``,
@@ -585,61 +625,38 @@ def run(
     ``options``. Ctrl-C stops the workers and raises :class:`BatchInterrupted`
     after writing the summary of the pieces finished.
     """
-    if operation not in cli.OPERATIONS:
-        raise ValueError(f"operation must be one of {', '.join(cli.OPERATIONS)}, got {operation!r}")
-    if format not in OUTPUT_SUFFIX:
-        raise ValueError(f"format must be one of {', '.join(OUTPUT_SUFFIX)}, got {format!r}")
-    if pitch not in ("midi", "morphetic"):
-        raise ValueError(f"pitch must be 'midi' or 'morphetic', got {pitch!r}")
-    if input_format is not None and input_format not in FORMATS:
-        raise ValueError(f"input_format must be one of {', '.join(FORMATS)}, got {input_format!r}")
-    if min_pattern_size < 0 or (max_notes is not None and max_notes < 0):
-        raise ValueError("min_pattern_size and max_notes must be 0 or more")
-    if jobs < 1:
-        raise ValueError(f"jobs must be 1 or more, got {jobs}")
-    if timeout is not None and not timeout > 0:
-        raise ValueError(f"timeout must be a positive number of seconds, got {timeout}")
     if isinstance(inputs, (str, os.PathLike)):
         inputs = [inputs]
-    if sweepline is None:
-        sweepline = operation != "tecs"
-    argv = _piece_argv(
-        operation, format, pitch, include_drums, restrict_dpitch_zero, input_format, sweepline, min_pattern_size
-    )
+    format = settings.format
     # What the output depends on: the single-piece command line less the piece.
-    options = " ".join(argv)
+    options_text = command_line(options, settings)
 
     out = Path(out_dir)
     out.mkdir(parents=True, exist_ok=True)
     _remove_partials(out)
-    sources = find_pieces(inputs, input_format=input_format, exclude=out)
+    sources = find_pieces(inputs, input_format=settings.input_format, exclude=out)
     names = [output_name(source, format) for source in sources]
-    previous = {} if force else {row["output"]: row for row in read_summary(out) if row["output"]}
+    previous = {} if settings.force else {row["output"]: row for row in read_summary(out) if row["output"]}
     rows: list[Row | None] = [None] * len(sources)
     todo = []
     for k, (source, name) in enumerate(zip(sources, names)):
         old = previous.get(name)
-        if old is not None and _is_current(old, options, out / name, source):
+        if old is not None and _is_current(old, options_text, out / name, source):
             rows[k] = old | {"input": source, "status": "skipped", "error": ""}
         else:
             todo.append(k)
     # Largest files first, so that no long piece is left running alone at the end.
     todo.sort(key=lambda k: -_size(sources[k]))
     jobs_list = [
-        {
-            "source": sources[k],
-            "path": os.path.abspath(sources[k]),
-            "argv": argv,
-            "format": format,
-            "max_notes": max_notes,
-        }
+        Job(sources[k], os.path.abspath(sources[k]), options, settings.read_options, format, settings.max_notes)
         for k in todo
     ]
 
     def done_rows() -> list[Row]:
         return [row for row in rows if row is not None]
 
-    bar = _Progress(len(todo), len(sources) - len(todo), sys.stderr.isatty() if progress is None else progress)
+    show = sys.stderr.isatty() if settings.progress is None else settings.progress
+    bar = _Progress(len(todo), len(sources) - len(todo), show)
     last_checkpoint = time.monotonic()
 
     def finish(i: int, row: Row) -> None:
@@ -653,7 +670,7 @@ def run(
             # An output left from an earlier run would not match this row.
             with contextlib.suppress(OSError):
                 target.unlink()
-        row.update(input=sources[k], output=names[k] if text is not None else "", options=options)
+        row.update(input=sources[k], output=names[k] if text is not None else "", options=options_text)
         rows[k] = row
         bar.update(row)
         if time.monotonic() - last_checkpoint > _CHECKPOINT:
@@ -663,10 +680,10 @@ def run(
     stop = threading.Event()
     try:
         with _ctrl_c_sets(stop):
-            if jobs_list and scheduler is not None:
-                _on_dask(jobs_list, scheduler, jobs, timeout, stop, finish)
+            if jobs_list and settings.scheduler is not None:
+                _on_dask(jobs_list, settings.scheduler, settings.jobs, settings.timeout, stop, finish)
             elif jobs_list:
-                _on_pool(jobs_list, min(jobs, len(jobs_list)), timeout, stop, finish)
+                _on_pool(jobs_list, min(settings.jobs, len(jobs_list)), settings.timeout, stop, finish)
     finally:
         bar.close()
         _write_summary(out, done_rows())
@@ -675,148 +692,7 @@ def run(
     return done_rows()
 
 
-# ---------------------------------------------------------------------------
-# Command line
-
-
-def add_parser(sub: Any) -> argparse.ArgumentParser:
-    """Add the ``batch`` subcommand to the subparsers ``sub`` of the command line."""
-    p: argparse.ArgumentParser = sub.add_parser(
-        "batch",
-        help="run an operation on many pieces: files, folders or glob patterns",
-        description="Run one operation on every piece named: files, folders (searched "
-        "recursively for the readable suffixes) and glob patterns. Each piece's "
-        "output, the same as the single-piece command's, goes to its own file in "
-        "DIR (the piece's path with the format's suffix added), and DIR/summary.csv "
-        "gets one row per piece. Running the command again skips the pieces whose "
-        "output is there with the same options. Exit status: 0 when every piece "
-        "is 'ok' or 'skipped', 1 otherwise, 130 after Ctrl-C.",
-    )
-    p.add_argument("inputs", nargs="+", metavar="INPUT", help="a piece file, folder or glob pattern")
-    p.add_argument("--out", required=True, metavar="DIR", help="the folder of the outputs")
-    p.add_argument(
-        "--operation",
-        dest="batch_operation",
-        choices=cli.OPERATIONS,
-        default="compress",
-        help="the operation to run (default: compress)",
-    )
-    p.add_argument("--format", choices=tuple(OUTPUT_SUFFIX), default="json", help="output format (default: json)")
-    p.add_argument(
-        "--input-format",
-        choices=sorted(FORMATS),
-        metavar="{csv,midi,score}",
-        help="read every piece as this format whatever its suffix; folders are searched for its suffixes only",
-    )
-    p.add_argument(
-        "--pitch",
-        choices=("midi", "morphetic"),
-        default="midi",
-        help="pitch of a score file: MIDI note number (default) or morphetic pitch",
-    )
-    p.add_argument("--include-drums", action="store_true", help="keep the notes of MIDI channel 10 (drums)")
-    p.add_argument("--restrict-dpitch-zero", action="store_true", help="consider only translations that keep the pitch")
-    p.add_argument(
-        "--sweepline",
-        dest="sweepline",
-        action="store_const",
-        const=True,
-        help="use the sweepline builder (default for compress and recursive)",
-    )
-    p.add_argument(
-        "--no-sweepline",
-        dest="sweepline",
-        action="store_const",
-        const=False,
-        help="build the candidate TECs with SIATEC (default for tecs)",
-    )
-    p.add_argument(
-        "--min-pattern-size",
-        type=int,
-        default=2,
-        metavar="N",
-        help="recursive: encode again only patterns of at least N points (default: 2)",
-    )
-    p.add_argument(
-        "-j",
-        "--jobs",
-        type=int,
-        default=1,
-        metavar="N",
-        help="worker processes (default: 1); with '--scheduler local', Dask workers",
-    )
-    p.add_argument(
-        "--scheduler",
-        metavar="ADDRESS",
-        help="run the pieces on the Dask cluster at ADDRESS (e.g. tcp://host:8786), "
-        "or on a new local one with 'local'; needs the 'distributed' extra",
-    )
-    p.add_argument("--timeout", type=float, metavar="S", help="end a piece's worker after S seconds (status 'timeout')")
-    p.add_argument(
-        "--max-notes", type=int, metavar="N", help="do not compute pieces of more than N notes (status 'skipped')"
-    )
-    p.add_argument("--force", action="store_true", help="compute every piece again")
-    p.add_argument("-q", "--quiet", action="store_true", help="no progress bar and no closing report on standard error")
-    return p
-
-
-def main(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
-    """Run the ``batch`` subcommand; return the exit status."""
-    prog = cli.PROG
-    if args.jobs < 1:
-        parser.error("--jobs must be 1 or more")
-    if args.timeout is not None and not args.timeout > 0:
-        parser.error("--timeout must be a positive number of seconds")
-    if args.max_notes is not None and args.max_notes < 0:
-        parser.error("--max-notes must be 0 or more")
-    if args.min_pattern_size < 0:
-        parser.error("--min-pattern-size must be 0 or more")
-    interrupted = False
-    try:
-        rows = run(
-            args.inputs,
-            args.out,
-            operation=args.batch_operation,
-            format=args.format,
-            pitch=args.pitch,
-            include_drums=args.include_drums,
-            input_format=args.input_format,
-            restrict_dpitch_zero=args.restrict_dpitch_zero,
-            sweepline=args.sweepline,
-            min_pattern_size=args.min_pattern_size,
-            jobs=args.jobs,
-            scheduler=args.scheduler,
-            timeout=args.timeout,
-            max_notes=args.max_notes,
-            force=args.force,
-            progress=False if args.quiet else None,
-        )
-    except BatchInterrupted as e:
-        rows, interrupted = e.rows, True
-    except MissingDependencyError as e:
-        print(f"{prog}: error: {e}", file=sys.stderr)
-        return 1
-    except OSError as e:
-        print(f"{prog}: error: {e.filename or args.out}: {e.strerror or e}", file=sys.stderr)
-        return 1
-    bad = [row for row in rows if row["status"] in ("failed", "timeout")]
-    if not args.quiet:
-        for row in bad[:20]:
-            print(f"{prog}: {row['status']}: {row['error']}", file=sys.stderr)
-        if len(bad) > 20:
-            print(f"{prog}: ... and {len(bad) - 20} more", file=sys.stderr)
-        counts = ", ".join(
-            f"{sum(row['status'] == s for row in rows)} {s}" for s in ("ok", "skipped", "failed", "timeout")
-        )
-        where = os.path.join(args.out, SUMMARY)
-        head = "interrupted after " if interrupted else ""
-        print(f"{prog}: {head}{cli._plural(len(rows), 'piece')}: {counts}; summary in {where}", file=sys.stderr)
-    if interrupted:
-        return 130
-    return 1 if bad else 0
-
-
 if __name__ == "__main__":
     # One piece in a child process (see run_piece_in_child): the job as JSON on
     # standard input, the row as JSON on standard output.
-    json.dump(run_piece(json.load(sys.stdin)), sys.stdout)
+    json.dump(run_piece(Job.from_json(sys.stdin.read())), sys.stdout)

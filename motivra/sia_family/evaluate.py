@@ -24,12 +24,10 @@ metrics are computed in the ground truth's own units.
 
 from __future__ import annotations
 
-import argparse
 import importlib
 import json
 import os
 import re
-import sys
 import warnings
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass, field
@@ -38,8 +36,10 @@ from pathlib import Path
 from typing import Any
 
 from ._core import TranslationalEquivalence
-from .io import MissingDependencyError, PieceError, Point, _import_optional
+from .errors import PieceError, import_optional
+from .io import Piece, PitchKind, Point, ReadOptions
 from .mirex import (
+    MirexOptions,
     Occurrence,
     Pattern,
     format_number,
@@ -50,9 +50,18 @@ from .mirex import (
     snap_beats,
     tec_occurrences,
 )
-from .notes import Piece
+from .results import Result
 
-__all__ = ["GroundTruth", "load_ground_truth", "scores", "evaluate", "SCORE_NAMES"]
+__all__ = [
+    "GroundTruth",
+    "load_ground_truth",
+    "scores",
+    "evaluate",
+    "evaluate_result",
+    "evaluate_file",
+    "format_text",
+    "SCORE_NAMES",
+]
 
 EVAL_EXTRA = "pip install 'motivra-sia-family[eval]'"
 
@@ -115,7 +124,7 @@ def load_ground_truth(path: str | os.PathLike[str], annotators: Sequence[str] | 
     if os.path.isdir(path):
         return _read_folder(path, annotators)
     if not os.path.exists(path):
-        raise FileNotFoundError(2, "No such file or directory", os.fspath(path))
+        raise PieceError(path, "No such file or directory")
     if looks_like_json(path):
         return _read_json(path, annotators)
     return GroundTruth(os.fspath(path), read_mirex(path), "beats")
@@ -318,7 +327,7 @@ def scores(reference: list[Any], estimate: list[Any]) -> dict[str, float]:
     the format of ``mir_eval.io.load_patterns``. The occurrence measures are
     computed at both thresholds here: ``mir_eval.pattern.evaluate`` (0.8.2)
     hands its threshold on under a name ``occurrence_FPR`` ignores."""
-    _import_optional("mir_eval", "evaluating patterns", extra=EVAL_EXTRA)
+    import_optional("mir_eval", "evaluating patterns", extra=EVAL_EXTRA)
     metrics = importlib.import_module("mir_eval.pattern")
 
     out: dict[str, float] = {}
@@ -364,142 +373,87 @@ def evaluate(truth: GroundTruth, estimate: Estimate) -> dict[str, float]:
 
 
 # ---------------------------------------------------------------------------
-# Command line
+# Reports
 
 
-def add_parser(
-    sub: Any,
-    add_input: Callable[[argparse.ArgumentParser], None],
-    add_mirex_timing: Callable[[argparse.ArgumentParser], None],
-) -> None:
-    p = sub.add_parser(
-        "evaluate",
-        help="compare discovered patterns with annotated ones (needs mir_eval)",
-        description="Evaluate the patterns of an encoding against a ground truth with the MIREX "
-        "measures of mir_eval.pattern: establishment, occurrence (c = .75 and .5), "
-        "three-layer and standard precision, recall and F1, and the first-five "
-        "measures. The encoding is computed from PIECE, or read from --encoding.",
-        formatter_class=argparse.RawDescriptionHelpFormatter,
-    )
-    add_input(p)
-    p.add_argument(
-        "--ground-truth",
-        "-g",
-        required=True,
-        metavar="GT",
-        help="annotated patterns: a MIREX pattern file (onsets in beats), a JKU PDD "
-        "folder (repeatedPatterns/<annotator>/<label>/occurrences/csv/occN.csv or "
-        "lisp/occN.txt, onsets in beats) or a JSON file of patterns with "
-        "ticks_per_beat and in_mirex_eval (onsets in ticks)",
-    )
-    p.add_argument(
-        "--annotators", metavar="A,B", help="count only the patterns of these annotators (folder or JSON ground truth)"
-    )
-    p.add_argument(
-        "--encoding",
-        metavar="FILE",
-        help="evaluate this encoding instead of computing one: a JSON file written by "
-        "--format json (PIECE, or the file it names, gives the notes) or a MIREX "
-        "pattern file",
-    )
-    p.add_argument(
-        "--operation",
-        dest="operation_to_run",
-        choices=("compress", "recursive"),
-        default="compress",
-        help="the encoding to compute from PIECE: COSIATEC (default) or RecurSIA",
-    )
-    p.add_argument(
-        "--min-pattern-size",
-        type=int,
-        default=2,
-        metavar="N",
-        help="with --operation recursive: encode again only patterns of at least N points",
-    )
-    p.add_argument(
-        "--no-sweepline",
-        dest="sweepline",
-        action="store_false",
-        help="build the candidate TECs with SIATEC instead of the sweepline builder",
-    )
-    add_mirex_timing(p)
-    p.add_argument(
-        "--json",
-        metavar="FILE",
-        dest="json_output",
-        help="also write the measures as JSON to FILE ('-' for standard output, instead of the text)",
-    )
+def evaluate_result(truth: GroundTruth, result: Result, options: MirexOptions = MirexOptions()) -> dict[str, Any]:
+    """Score the patterns of a result against a ground truth; the report (schema
+    ``motivra.sia_family/evaluation-v1``) names both sides and holds the
+    measures under ``"scores"``. ``options`` say how occurrences become notes and
+    how ticks become beats (``options.pitch`` does not matter: the measures are
+    computed in MIDI pitch, as ground truths are written)."""
+    info: dict[str, Any] = {"occurrence_form": options.occurrences}
+    info.update(algorithm=result.algorithm, compression_ratio=result.compression_ratio())
+    return _report(truth, options, info, result.piece, result.pitch, result.occurrence_lists())
 
 
-def _annotators(args: argparse.Namespace) -> list[str] | None:
-    value = getattr(args, "annotators", None)
-    return [a.strip() for a in value.split(",") if a.strip()] if value else None
-
-
-def run(
-    args: argparse.Namespace,
-    read_piece: Callable[[str, str], Piece],
-    run_operation: Callable[[argparse.Namespace], Any],
+def evaluate_file(
+    truth: GroundTruth,
+    encoding: str | os.PathLike[str],
+    options: MirexOptions = MirexOptions(),
+    *,
+    piece: str | os.PathLike[str] | None = None,
+    read_options: ReadOptions = ReadOptions(),
 ) -> dict[str, Any]:
-    """Load the ground truth and the estimate, check them, and score them."""
-    truth = load_ground_truth(args.ground_truth, _annotators(args))
-    offset: Fraction = args.offset_beats
-    form = args.occurrences
-    info: dict[str, Any] = {"occurrence_form": form}
-    piece: Piece | None = None
-    occurrence_lists: list[list[list[Point]]] | None = None
-    mirex_estimate: list[Pattern] | None = None
-    if args.encoding is not None:
-        if looks_like_json(args.encoding):
-            doc, occurrence_lists = encoding_occurrences(args.encoding)
-            pitch = doc.get("pitch", "midi")
-            source = args.piece or doc.get("piece", {}).get("source")
-            if not source or not os.path.exists(source):
+    """Score an encoding written earlier against a ground truth: a JSON file
+    written by ``--format json`` (whose notes come from ``piece``, or from the
+    file the encoding names) or a MIREX pattern file (``piece`` optional). The
+    report is that of :func:`evaluate_result`."""
+    info: dict[str, Any] = {"occurrence_form": options.occurrences}
+    if not looks_like_json(encoding):
+        info.update(encoding=os.fspath(encoding))
+        notes = read_options.read(piece, "midi") if piece else None
+        return _report(truth, options, info, notes, "midi", None, read_mirex(encoding), os.fspath(encoding))
+    doc, occurrence_lists = encoding_occurrences(encoding)
+    pitch = doc.get("pitch", "midi")
+    source = piece or doc.get("piece", {}).get("source")
+    if not source or not os.path.exists(source):
+        raise PieceError(
+            encoding,
+            f"the notes of the piece are needed: give PIECE (the encoding names {source!r}, which does not exist)",
+        )
+    notes = read_options.read(source, pitch)
+    info.update(algorithm=doc.get("algorithm"), encoding=os.fspath(encoding))
+    if doc.get("encoding"):
+        info["compression_ratio"] = doc["encoding"].get("compression_ratio")
+    known = set(notes.points(pitch))
+    for occurrences in occurrence_lists:
+        for point in occurrences[0]:
+            if point not in known:
                 raise PieceError(
-                    args.encoding,
-                    "the notes of the piece are needed: give PIECE "
-                    f"(the encoding names {source!r}, which does not exist)",
+                    encoding, f"the point {list(point)} of the encoding is not a point of {source} in {pitch} pitch"
                 )
-            piece = read_piece(source, pitch)
-            info.update(algorithm=doc.get("algorithm"), encoding=os.fspath(args.encoding))
-            if doc.get("encoding"):
-                info["compression_ratio"] = doc["encoding"].get("compression_ratio")
-            known = set(piece.points(pitch))
-            for occurrences in occurrence_lists:
-                for point in occurrences[0]:
-                    if point not in known:
-                        raise PieceError(
-                            args.encoding,
-                            f"the point {list(point)} of the encoding is not a point of {source} in {pitch} pitch",
-                        )
-        else:
-            mirex_estimate = read_mirex(args.encoding)
-            pitch = "midi"
-            info.update(encoding=os.fspath(args.encoding))
-            if args.piece:
-                piece = read_piece(args.piece, "midi")
-    else:
-        result = run_operation(args)
-        piece, pitch = result.piece, result.pitch
-        occurrence_lists = result.occurrence_lists()
-        info.update(algorithm=result.algorithm, compression_ratio=result.compression_ratio())
-    info["pitch"] = pitch
+    return _report(truth, options, info, notes, pitch, occurrence_lists)
 
+
+def _report(
+    truth: GroundTruth,
+    options: MirexOptions,
+    info: dict[str, Any],
+    piece: Piece | None,
+    pitch: PitchKind,
+    occurrence_lists: list[list[list[Point]]] | None,
+    mirex_estimate: list[Pattern] | None = None,
+    encoding: str = "",
+) -> dict[str, Any]:
+    """Check the estimate against the ground truth and score it."""
+    info["pitch"] = pitch
+    offset = options.offset_beats
     # The time unit of the piece: its own ticks per beat, or those given, or
     # (for a ground truth in ticks) the ground truth's.
-    tpb: int | None = args.ticks_per_beat or (piece.ticks_per_beat if piece else None)
+    tpb: int | None = options.ticks_per_beat or (piece.ticks_per_beat if piece else None)
     same_ticks = tpb is None and truth.unit == "ticks"
     if same_ticks:
         tpb, offset = truth.ticks_per_beat or 1, truth.offset_beats
-    needs_tpb = piece is not None or (mirex_estimate is not None and args.onset == "ticks")
+    needs_tpb = piece is not None or (mirex_estimate is not None and options.onset == "ticks")
     if needs_tpb and tpb is None:
-        where = piece.source if piece else args.encoding
+        where = piece.source if piece else encoding
         raise PieceError(
             where,
             "the ticks per beat are unknown (a CSV file does not say): give "
             "--ticks-per-beat N, and --offset-beats B if the ticks are shifted",
         )
-    in_ticks = piece is not None or args.onset == "ticks"
+    in_ticks = piece is not None or options.onset == "ticks"
     if truth.unit == "ticks" and truth.ticks_per_beat is None and not (same_ticks and in_ticks):
         raise PieceError(truth.source, 'the ground truth is in ticks but does not give "ticks_per_beat"')
 
@@ -509,24 +463,24 @@ def run(
     if piece is not None:
         hint = (
             ""
-            if args.ticks_per_beat is None and piece.ticks_per_beat is None and truth.unit == "ticks"
+            if options.ticks_per_beat is None and piece.ticks_per_beat is None and truth.unit == "ticks"
             else f" (onsets read with {tpb} ticks per beat and an offset of {offset} beats: "
             f"check --ticks-per-beat and --offset-beats)"
         )
         check_against_piece(truth, piece, beats, hint)
     if occurrence_lists is not None:
         assert piece is not None
-        estimate = piece_estimate(piece, occurrence_lists, pitch, form, beats, info)
+        estimate = piece_estimate(piece, occurrence_lists, pitch, options.occurrences, beats, info)
     else:
         assert mirex_estimate is not None
         exact: Callable[[float], Fraction] = snap_beats
-        if args.onset == "ticks":
+        if options.onset == "ticks":
 
             def exact(v: float) -> Fraction:
                 return beats(int(v))
 
         estimate = Estimate(
-            os.fspath(args.encoding),
+            encoding,
             [[sorted({(exact(o), p) for o, p in occ.notes}) for occ in pat.occurrences] for pat in mirex_estimate],
             info,
         )
@@ -560,6 +514,7 @@ _ROWS = (
 
 
 def format_text(report: dict[str, Any]) -> str:
+    """The report of :func:`evaluate_result` as a table of precision, recall and F1."""
     truth, est, s = report["ground_truth"], report["estimate"], report["scores"]
     lines = [
         f"ground truth: {truth['source']}: {len(truth['patterns'])} patterns, "
@@ -579,31 +534,3 @@ def format_text(report: dict[str, Any]) -> str:
         lines.append(f"{title:22}{s['P' + suffix]:>10.3f}{s['R' + suffix]:>8.3f}{s['F' + suffix]:>8.3f}")
     lines.append(f"first five patterns: three-layer precision {s['FFP']:.3f}, establishment recall {s['FFTP_est']:.3f}")
     return "\n".join(lines) + "\n"
-
-
-def main(
-    args: argparse.Namespace,
-    read_piece: Callable[[str, str], Piece],
-    run_operation: Callable[[argparse.Namespace], Any],
-    prog: str,
-) -> int:
-    try:
-        report = run(args, read_piece, run_operation)
-    except (PieceError, MissingDependencyError) as e:
-        print(f"{prog}: error: {e}", file=sys.stderr)
-        return 1
-    except OSError as e:
-        print(f"{prog}: error: {e.filename or args.ground_truth}: {e.strerror or e}", file=sys.stderr)
-        return 1
-    text = json.dumps(report, indent=1) + "\n"
-    try:
-        if args.json_output == "-":
-            sys.stdout.write(text)
-            return 0
-        if args.json_output:
-            Path(args.json_output).write_text(text, encoding="utf-8")
-    except OSError as e:
-        print(f"{prog}: error: {e.filename or args.json_output}: {e.strerror or e}", file=sys.stderr)
-        return 1
-    sys.stdout.write(format_text(report))
-    return 0

@@ -27,12 +27,12 @@ from fractions import Fraction
 from typing import Any, Literal, TextIO
 
 from ._core import TranslationalEquivalence
-from .io import PieceError, PitchKind, Point
-from .notes import Note, Piece
+from .io import Note, Piece, PieceError, PitchKind, Point
 
 __all__ = [
     "OCCURRENCE_FORMS",
     "Timing",
+    "MirexOptions",
     "Occurrence",
     "Pattern",
     "tec_occurrences",
@@ -119,6 +119,54 @@ class Timing:
         if not self.ticks_per_beat:
             raise ValueError("ticks per beat unknown")
         return Fraction(tick, self.ticks_per_beat) - self.offset_beats
+
+
+@dataclass(frozen=True)
+class MirexOptions:
+    """How a pattern file writes the notes of an encoding.
+
+    - ``occurrences``: the notes of an occurrence: its own (``"raw"``), every note
+      inside its bounding box (``"bbox"``), or every note between its first and
+      last onset (``"segment"``).
+    - ``onset``: onsets in ``"beats"`` (tick / ticks_per_beat - offset_beats) or in
+      ``"ticks"`` as read.
+    - ``ticks_per_beat``: ticks in a crotchet beat (``None``: the piece's own, from
+      a MIDI or score file); ``offset_beats``: beats subtracted from every onset.
+    - ``pitch``: MIDI pitch, or the notes' morphetic pitch.
+    """
+
+    occurrences: OccurrenceForm = "raw"
+    onset: Literal["beats", "ticks"] = "beats"
+    ticks_per_beat: int | None = None
+    offset_beats: Fraction = Fraction(0)
+    pitch: PitchKind = "midi"
+
+    def __post_init__(self) -> None:
+        if self.occurrences not in OCCURRENCE_FORMS:
+            raise ValueError(f"occurrences must be one of {', '.join(OCCURRENCE_FORMS)}, got {self.occurrences!r}")
+        if self.onset not in ("beats", "ticks"):
+            raise ValueError(f"onset must be 'beats' or 'ticks', got {self.onset!r}")
+        if self.ticks_per_beat is not None and self.ticks_per_beat <= 0:
+            raise ValueError(f"ticks_per_beat must be positive, got {self.ticks_per_beat}")
+
+    def ticks_per_beat_of(self, piece: Piece) -> int | None:
+        return self.ticks_per_beat or piece.ticks_per_beat
+
+    def timing(self, piece: Piece) -> Timing:
+        return Timing(self.onset, self.ticks_per_beat_of(piece), Fraction(self.offset_beats))
+
+    def check(self, piece: Piece) -> None:
+        """Raise :class:`PieceError` when a pattern file of ``piece`` cannot be
+        written with these options."""
+        if self.pitch == "morphetic" and not piece.has_morph:
+            raise PieceError(piece.source, "--mirex-pitch morphetic needs the morphetic pitch of every note")
+        if self.onset == "beats" and not self.ticks_per_beat_of(piece):
+            raise PieceError(
+                piece.source,
+                "onsets in beats need the ticks per beat, which a CSV file does "
+                "not give: use --ticks-per-beat N (and --offset-beats B), "
+                "or --onset ticks",
+            )
 
 
 def format_number(value: Fraction | int | float) -> str:
