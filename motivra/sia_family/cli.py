@@ -470,9 +470,9 @@ def _record[T](cls: type[T], args: argparse.Namespace, **names: str) -> T:
 @contextlib.contextmanager
 def progress_bar(total: int, quiet: bool) -> Iterator[Progress | None]:
     """A progress bar on standard error, shown from the engine's first report (as the
-    encoding starts) to its last (every Point covered), as the ``progress`` callable of :func:`~motivra.sia_family.engine.compress`;
-    ``None`` when standard error is not a terminal, when asked to be quiet, or
-    when tqdm is missing."""
+    encoding starts) to its last (every Point covered), as the ``progress`` callable
+    of :func:`~motivra.sia_family.engine.compress`; ``None`` when standard error is not
+    a terminal, when asked to be quiet, or when tqdm is missing."""
     if quiet or not sys.stderr.isatty():
         yield None
         return
