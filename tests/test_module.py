@@ -183,11 +183,17 @@ class MallInfo2(ctypes.Structure):
 
 def allocated_bytes():
     """Bytes allocated through malloc: C++ containers and, under PYTHONMALLOC=malloc, Python
-    objects too; the sanitizer's own count when it is loaded."""
-    libc = ctypes.CDLL(None)
+    objects too; the sanitizer's own count when it is loaded; 0 where the C library keeps no
+    such statistics (glibc has mallinfo2, macOS and Windows do not), so the heap is not watched."""
+    try:
+        libc = ctypes.CDLL(None)
+    except (OSError, TypeError):  # no handle on the running process (Windows)
+        return 0
     if ASAN:
         libc.__sanitizer_get_current_allocated_bytes.restype = ctypes.c_size_t
         return libc.__sanitizer_get_current_allocated_bytes()
+    if not hasattr(libc, "mallinfo2"):
+        return 0
     libc.mallinfo2.restype = MallInfo2
     info = libc.mallinfo2()
     return info.uordblks + info.hblkhd

@@ -92,3 +92,32 @@ def test_identity_and_fresh_copies():
     for f in (pickle.dumps, copy.copy, copy.deepcopy):
         with pytest.raises(TypeError):
             f(a)
+
+
+def chain(step, depth, pattern=((0, 0),)):
+    t = TE(list(pattern), {step}, None)
+    for _ in range(depth):
+        t = TE([], {step}, [t])
+    return t
+
+
+@pytest.mark.parametrize("step", [(1, 0), (-1, 0), (0, -1), (2**31 - 1, -5), (-(2**31), 3), (0, -(2**31))])
+def test_deep_chain_covers_every_multiple_of_its_step(step):
+    # Each level adds one multiple of the step; moves that wrap past 2^32 rotate the runs.
+    depth = 3_000
+    t = chain(step, depth)
+    expected = {(k * step[0] % 2**32, k * step[1] % 2**32) for k in range(depth + 2)}
+    assert t.coverage == expected
+    assert t.compression_ratio == len(expected) / (depth + 2)
+    assert repr(t).count("TEC(") == depth + 1 and len(t.sub_tecs) == 1
+
+
+@pytest.mark.parametrize("step", [(1, 0), (2**31 + 5, 2**32 - 1), (-(2**31), -(2**31))])
+@pytest.mark.parametrize("pattern", [[(0, 0)], [(2**32 - 1, 5), (3, 2**32 - 2), (3, 0)]])
+def test_chain_texts_match_model(step, pattern):
+    m = model.Tec(pattern, {tuple(x - 2**32 if x >= 2**31 else x for x in step)})
+    for _ in range(40):
+        m = model.Tec([], set(m.translators), [m])
+    t = build(m)
+    assert t.coverage == model.coverage(m)
+    assert t.summary(3) == model_summary(m, 3)

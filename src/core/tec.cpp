@@ -115,25 +115,99 @@ R fold_tree(const Tec& root, Finish&& finish) {
     }
 }
 
-void sort_unique(std::vector<Point>& points) {
-    std::sort(points.begin(), points.end());
-    points.erase(std::unique(points.begin(), points.end()), points.end());
+// The Point order as one unsigned word, tick in the high half. The merge loops compare
+// through it: one integer compare, where the field-wise order is not always inlined.
+constexpr std::uint64_t order_key(const Point& p) noexcept { return std::uint64_t{p.tick} << 32 | p.pitch; }
+constexpr auto point_less = [](const Point& a, const Point& b) noexcept { return order_key(a) < order_key(b); };
+constexpr auto point_equal = [](const Point& a, const Point& b) noexcept { return order_key(a) == order_key(b); };
+
+// A move keeps an ascending run ascending unless a coordinate wraps past 2^32, which
+// rotates it; one pass finds out, and only a rotated run is sorted.
+void restore_order(std::vector<Point>::iterator first, std::vector<Point>::iterator last) {
+    if (!std::is_sorted(first, last, point_less)) std::sort(first, last, point_less);
 }
 
+// Merges the ascending runs [bounds[i], bounds[i + 1]) of `points` pairwise, in
+// O(n log runs), and drops the duplicates, leaving `points` ascending and distinct.
+void merge_runs(std::vector<Point>& points, std::vector<std::size_t>& bounds) {
+    while (bounds.size() > 2) {
+        std::size_t kept = 0;
+        std::size_t i = 0;
+        for (; i + 2 < bounds.size(); i += 2) {
+            const auto begin = points.begin();
+            std::inplace_merge(begin + static_cast<std::ptrdiff_t>(bounds[i]),
+                               begin + static_cast<std::ptrdiff_t>(bounds[i + 1]),
+                               begin + static_cast<std::ptrdiff_t>(bounds[i + 2]), point_less);
+            bounds[kept++] = bounds[i];
+        }
+        // An odd run left over waits for the next round.
+        if (i + 1 < bounds.size()) bounds[kept++] = bounds[i];
+        bounds[kept++] = bounds.back();
+        bounds.resize(kept);
+    }
+    points.erase(std::unique(points.begin(), points.end(), point_equal), points.end());
+}
+
+// The covered set of `node` from its sub-TECs' covered sets (ascending and distinct),
+// built by merging sorted runs rather than sorting: linear in its size times the log
+// of the number of runs, so a chain of n levels costs the sum of its sets, not n sorts.
 std::vector<Point> covered_set(const Tec& node, std::vector<std::vector<Point>>& children) {
-    std::vector<Point> base(node.pattern.begin(), node.pattern.end());
-    for (auto& c : children) base.insert(base.end(), c.begin(), c.end());
+    std::vector<Point> base;
+    std::vector<std::size_t> bounds;
+    if (node.pattern.empty() && children.size() == 1) {
+        base = std::move(children.front());
+    } else {
+        std::size_t total = node.pattern.size();
+        for (const auto& c : children) total = add_sat(total, c.size());
+        base.reserve(total);
+        bounds.push_back(0);
+        base.assign(node.pattern.begin(), node.pattern.end());
+        restore_order(base.begin(), base.end());
+        bounds.push_back(base.size());
+        for (const auto& c : children) {
+            base.insert(base.end(), c.begin(), c.end());
+            bounds.push_back(base.size());
+        }
+        merge_runs(base, bounds);
+    }
     children.clear();
-    sort_unique(base);
     std::vector<Point> covered;
     const std::size_t bound = mul_sat(base.size(), node.translators.size() + 1);
     ensure_fits(mul_sat(bound, sizeof(Point)));
     covered.reserve(bound);
+    if (node.translators.size() == 1) {
+        // One translator, the common case of a chain: when the move keeps the order,
+        // merge the set with its move on the fly, in one pass and no second copy.
+        Vector v{};
+        node.translators.for_each([&](const Vector& t) { v = t; });
+        bool ordered = true;
+        for (std::size_t i = 1; i < base.size() && ordered; ++i) ordered = point_less(base[i - 1] + v, base[i] + v);
+        if (ordered) {
+            std::size_t i = 0;
+            std::size_t j = 0;
+            while (i < base.size() && j < base.size()) {
+                const Point moved = base[j] + v;
+                if (point_less(base[i], moved)) {
+                    covered.push_back(base[i++]);
+                } else {
+                    if (!point_less(moved, base[i])) ++i;  // both sets hold it: keep one
+                    covered.push_back(moved);
+                    ++j;
+                }
+            }
+            covered.insert(covered.end(), base.begin() + static_cast<std::ptrdiff_t>(i), base.end());
+            for (; j < base.size(); ++j) covered.push_back(base[j] + v);
+            return covered;
+        }
+    }
     covered = base;
+    bounds.assign({0, covered.size()});
     node.translators.for_each([&](const Vector& v) {
         for (const Point& b : base) covered.push_back(b + v);
+        restore_order(covered.begin() + static_cast<std::ptrdiff_t>(bounds.back()), covered.end());
+        bounds.push_back(covered.size());
     });
-    sort_unique(covered);
+    merge_runs(covered, bounds);
     return covered;
 }
 
@@ -146,6 +220,27 @@ std::uint64_t encoding_units(const Tec& node, const Kids& kids, UnitsOf&& units_
     std::uint64_t units = 0;
     for (const auto& kid : kids) units = add_sat(add_sat(units, 1), units_of(kid));
     return units;
+}
+
+// Decimal lengths of the texts below, for sizing a text before writing it.
+std::size_t uint_length(std::uint64_t value) {
+    char buf[24];
+    return static_cast<std::size_t>(std::to_chars(buf, buf + sizeof buf, value).ptr - buf);
+}
+std::size_t int_length(std::int64_t value) {
+    char buf[24];
+    return static_cast<std::size_t>(std::to_chars(buf, buf + sizeof buf, value).ptr - buf);
+}
+// "[(t, p), ...]": 2 brackets, 6 bytes per Point besides its digits, ", " between.
+std::size_t points_length(std::span<const Point> points) {
+    std::size_t n = 2;
+    for (const Point& p : points) n += 6 + uint_length(p.tick) + uint_length(p.pitch);
+    return n - (points.empty() ? 0 : 2);
+}
+std::size_t vectors_length(const TranslatorSet& vectors) {
+    std::size_t n = 2;
+    vectors.for_each([&](const Vector& v) { n += 6 + int_length(v.dtick) + int_length(v.dpitch); });
+    return n - (vectors.size() == 0 ? 0 : 2);
 }
 
 void append_uint(std::string& out, std::uint64_t value) {
@@ -284,7 +379,9 @@ std::string summary(const Tec& tec, std::uint64_t indent) {
     }
 
     // Coverage sizes and unit counts of every node, bottom-up in one pass, so that a
-    // covered set is computed once per node rather than once per ancestor.
+    // covered set is computed once per node rather than once per ancestor. The same
+    // pass sizes the text exactly: every subtree's lines, the extra prefix bytes of its
+    // deeper levels, and its bytes besides the prefixes and newlines.
     struct Metrics {
         std::size_t covered;
         std::uint64_t units;
@@ -293,18 +390,40 @@ std::string summary(const Tec& tec, std::uint64_t indent) {
     struct Partial {
         std::vector<Point> covered;
         std::uint64_t units;
+        std::size_t lines;
+        std::size_t deeper;
+        std::size_t bytes;
     };
-    fold_tree<Partial>(tec, [&](const Tec& node, std::vector<Partial>& kids) {
+    const Partial whole = fold_tree<Partial>(tec, [&](const Tec& node, std::vector<Partial>& kids) {
         const std::uint64_t units = encoding_units(node, kids, [](const Partial& kid) { return kid.units; });
+        Partial p{{}, units, node.is_leaf() ? std::size_t{3} : std::size_t{4}, 0, 0};
         std::vector<std::vector<Point>> sets;
-        for (auto& k : kids) sets.push_back(std::move(k.covered));
+        for (auto& k : kids) {
+            p.lines = add_sat(p.lines, k.lines);
+            p.deeper = add_sat(p.deeper, add_sat(mul_sat(2, k.lines), k.deeper));
+            p.bytes = add_sat(p.bytes, k.bytes);
+            sets.push_back(std::move(k.covered));
+        }
         kids.clear();
-        Partial p{covered_set(node, sets), units};
-        metrics[&node] = Metrics{p.covered.size(), units};
+        p.covered = covered_set(node, sets);
+        const std::size_t covered = p.covered.size();
+        metrics[&node] = Metrics{covered, units};
+        std::size_t own = node.pattern.empty() ? 12 : 8 + points_length(node.pattern) + 14;
+        own += vectors_length(node.translators);
+        own += 18 + uint_length(covered);
+        own += 21 + ratio_text(static_cast<double>(covered) / static_cast<double>(units)).size();
+        if (!node.is_leaf()) own += 11;
+        p.bytes = add_sat(p.bytes, own);
+        // Only the sizes travel up; a set that its parent no longer needs is dropped.
         return p;
     });
+    const std::size_t length = add_sat(add_sat(mul_sat(static_cast<std::size_t>(indent), whole.lines), whole.deeper),
+                                       add_sat(whole.bytes, whole.lines - 1));
+    // The text and then its copy in a Python string.
+    ensure_fits(mul_sat(length, 2));
 
     std::string out;
+    out.reserve(length);
     bool first_line = true;
     auto line = [&](std::size_t pad) -> std::string& {
         if (!first_line) out.push_back('\n');
@@ -345,6 +464,7 @@ std::string summary(const Tec& tec, std::uint64_t indent) {
             stack.pop_back();
         }
     }
+    if (out.size() != length) throw Panic("summary: text length miscounted");
     return out;
 }
 
