@@ -29,6 +29,10 @@
 
 namespace motivra::sia::cosiatec {
 
+// Only cosiatec.cpp includes this header: its parts have internal linkage, as the rest
+// of that unit does, which lets the compiler inline the hot paths that run only there.
+namespace {
+
 // The relative margin by which the fewest translators a candidate needs to reach the
 // floor is rounded down: far above the rounding error of the quotient it comes from,
 // far below the gap between two distinct ratios, so that a candidate that ties with the
@@ -438,5 +442,7 @@ private:
     std::vector<Point> m_scratch;
     std::vector<Vector> m_found;
 };
+
+}  // namespace
 
 }  // namespace motivra::sia::cosiatec

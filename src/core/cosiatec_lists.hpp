@@ -21,6 +21,10 @@
 
 namespace motivra::sia::cosiatec {
 
+// Only cosiatec.cpp includes this header: its parts have internal linkage, as the rest
+// of that unit does, which lets the compiler inline the hot paths that run only there.
+namespace {
+
 class LiveLists {
 public:
     explicit LiveLists(MtpTable& table)
@@ -133,5 +137,7 @@ private:
     if (!table.mirrored()) return static_cast<std::uint32_t>(slot);
     return table.vector_of(slot / 2, slot % 2 != 0);
 }
+
+}  // namespace
 
 }  // namespace motivra::sia::cosiatec

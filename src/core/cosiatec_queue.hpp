@@ -18,6 +18,10 @@
 
 namespace motivra::sia::cosiatec {
 
+// Only cosiatec.cpp includes this header: its parts have internal linkage, as the rest
+// of that unit does, which lets the compiler inline the hot paths that run only there.
+namespace {
+
 // Buckets per unit of ratio: bounds closer than 1/32 share a bucket, which costs a few
 // needless evaluations and saves a finer sort of thousands of bounds.
 inline constexpr double kBucketsPerUnit = 32.0;
@@ -101,5 +105,7 @@ private:
     std::size_t m_live = 0;
     std::size_t m_entries = 0;
 };
+
+}  // namespace
 
 }  // namespace motivra::sia::cosiatec

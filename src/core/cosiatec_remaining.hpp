@@ -19,6 +19,10 @@
 
 namespace motivra::sia::cosiatec {
 
+// Only cosiatec.cpp includes this header: its parts have internal linkage, as the rest
+// of that unit does, which lets the compiler inline the hot paths that run only there.
+namespace {
+
 // Counts Points inside a box: one sorted tick run per distinct pitch.
 class BoxCounter {
 public:
@@ -114,5 +118,7 @@ private:
     BoxCounter m_boxes;
     std::vector<std::uint32_t> m_removed;
 };
+
+}  // namespace
 
 }  // namespace motivra::sia::cosiatec

@@ -9,6 +9,26 @@
 
 namespace motivra::sia {
 
+namespace {
+
+// Slots or cells scanned between two ticks of the monitor.
+constexpr std::size_t kScanPerTick = 4096;
+// The widest grid axis, in steps or pitches: row * width and the cell count then stay
+// far inside 64 bits, and an axis this long could not fit the cell budget anyway.
+constexpr std::int64_t kMaxGridAxis = std::int64_t{1} << 30;
+// The grid may take up to two cells per ordered pair (no more memory than the origin
+// lists it saves hashing for), or this many on a small piece, where a grid is cheap
+// whatever its fill ...
+constexpr std::size_t kMinGridBudget = std::size_t{1} << 16;
+// ... but never more than this (a gigabyte of cells).
+constexpr std::size_t kMaxGridCells = std::size_t{1} << 28;
+// The offsets between ticks are looked for, to compress the grid's rows, only up to
+// this many ticks or half the pairs: the search costs a bitmap of the ticks and the
+// square of the distinct ticks.
+constexpr std::int64_t kMinRowSearch = std::int64_t{1} << 20;
+
+}  // namespace
+
 std::size_t MtpTable::keep_pairs(std::size_t s, std::size_t count, const std::uint8_t* alive) noexcept {
     // Branch-free: whether a pair survives is unpredictable, so every pair is copied and
     // the cursor only advances past survivors.
@@ -37,7 +57,8 @@ std::size_t MtpTable::keep_pairs(std::size_t s, std::size_t count, const std::ui
 // Fills a table in one of two ways: hashed (any coordinates) or dense (the fast path).
 class MtpTable::Builder {
 public:
-    Builder(MtpTable& t, bool with_targets, Monitor* monitor) : t(t), m_with_targets(with_targets), m_monitor(monitor) {}
+    Builder(MtpTable& t, bool with_targets, Monitor* monitor)
+        : t(t), m_with_targets(with_targets), m_monitor(monitor) {}
 
     void build() {
         const std::size_t n = t.m_points.size();
@@ -50,9 +71,8 @@ public:
         ensure_fits(mul_sat(m_pairs, 3));
         // Positions below 2^16 fit two to a word.
         t.m_packed = m_with_targets && n <= 0x10000;
-        t.m_may_wrap = std::any_of(t.m_points.begin(), t.m_points.end(), [](const Point& p) {
-            return p.tick >= 0x80000000u || p.pitch >= 0x80000000u;
-        });
+        t.m_may_wrap = std::any_of(t.m_points.begin(), t.m_points.end(),
+                                   [](const Point& p) { return p.tick >= 0x80000000u || p.pitch >= 0x80000000u; });
         if (!build_dense()) build_hashed();
     }
 
@@ -146,7 +166,7 @@ private:
         std::vector<std::uint64_t> kept;
         std::size_t total = 0;
         for (std::size_t s = 0; s < lookup.slot_count(); ++s) {
-            if ((s & 4095) == 0) tick(m_monitor);
+            if (s % kScanPerTick == 0) tick(m_monitor);
             if (lookup.occupied(s) && lookup.value_at(s) >= 2) {
                 kept.push_back(vector_key(lookup.key_at(s)));
                 total += lookup.value_at(s);
@@ -184,22 +204,25 @@ private:
     // False, with the table untouched but for its steps, when the grid does not fit.
     bool build_dense() {
         if (!plan_grid()) return false;
+        const GridIndex grid = t.grid_index();
         // Pass 1: count the origins of every forward Vector.
-        for_each_forward([&](std::uint32_t i, std::uint32_t j) { ++t.m_grid[t.cell_between(i, j)]; });
+        for_each_forward([&](std::uint32_t i, std::uint32_t j) { ++t.m_grid[grid.cell_between(i, j)]; });
         std::vector<std::size_t> cursor = index_dense();
         // Pass 2: every forward pair gives origin i to v and, unless mirrored, origin j to
         // -v. Origins ascend in both lists, since j = position of points[i] + v grows with i.
         t.m_origins.resize(t.m_offsets.back());
         if (m_with_targets && !t.m_packed) t.m_targets.resize(t.m_offsets.back());
+        const std::size_t forward = t.m_forward;
+        const bool mirrored = t.m_mirrored;
         for_each_forward([&](std::uint32_t i, std::uint32_t j) {
-            const std::uint32_t f = t.m_grid[t.cell_between(i, j)];
+            const std::uint32_t f = t.m_grid[grid.cell_between(i, j)];
             if (f == npos32) return;
-            if (t.m_mirrored) {
+            if (mirrored) {
                 place(cursor[f]++, i, j);
                 return;
             }
             t.m_origins[cursor[f]++] = i;
-            t.m_origins[cursor[t.negation(f)]++] = j;
+            t.m_origins[cursor[negation(forward, f)]++] = j;
         });
         return true;
     }
@@ -216,14 +239,12 @@ private:
         const std::int64_t ticks = (std::int64_t{tmax} - tmin) / m_step + 1;
         const std::int64_t half = t.m_restrict_dpitch_zero ? 0 : std::int64_t{pmax} - pmin;
         m_width = 2 * half + 1;
-        if (ticks > (std::int64_t{1} << 30) || m_width > (std::int64_t{1} << 30)) return false;
+        if (ticks > kMaxGridAxis || m_width > kMaxGridAxis) return false;
         t.m_steps.resize(n);
         for (std::size_t i = 0; i < n; ++i) t.m_steps[i] = (t.m_points[i].tick - tmin) / m_step;
         const std::int64_t rows = compress_rows(ticks);
         const auto cells = static_cast<std::size_t>(rows * m_width);
-        // A grid of up to two cells per ordered pair costs no more memory than the origin
-        // lists it saves hashing for.
-        if (cells > std::max<std::size_t>(std::size_t{1} << 16, 2 * m_pairs) || cells > (std::size_t{1} << 28)) {
+        if (cells > std::max(kMinGridBudget, 2 * m_pairs) || cells > kMaxGridCells) {
             t.m_grid_rows.clear();
             t.m_steps.clear();
             return false;
@@ -249,7 +270,7 @@ private:
     // row per offset that occurs, which saves most of its memory and its cache. Returns
     // the number of rows, `ticks` when they stay uncompressed.
     std::int64_t compress_rows(std::int64_t ticks) {
-        if (ticks > std::max<std::int64_t>(std::int64_t{1} << 20, static_cast<std::int64_t>(m_pairs / 2))) return ticks;
+        if (ticks > std::max(kMinRowSearch, static_cast<std::int64_t>(m_pairs / 2))) return ticks;
         std::vector<std::int64_t> distinct(t.m_steps.begin(), t.m_steps.end());
         distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
         std::vector<std::uint32_t> row_of(static_cast<std::size_t>(ticks), 0);
@@ -299,7 +320,7 @@ private:
         std::vector<std::uint32_t>& grid = t.m_grid;
         std::size_t kept = 0, total = 0;
         for (std::size_t c = 0; c < grid.size(); ++c) {
-            if ((c & 4095) == 0) tick(m_monitor);
+            if (c % kScanPerTick == 0) tick(m_monitor);
             if (grid[c] >= 2) {
                 ++kept;
                 total += grid[c];
@@ -315,18 +336,19 @@ private:
         std::vector<std::size_t> cursor(lists);
         std::vector<std::uint32_t> counts(kept);
         std::size_t k = 0, at = 0;
+        const std::int64_t width = m_width, half = t.m_grid_pitch, step = m_step;
         for (std::size_t c = 0; c < grid.size(); ++c) {
-            if ((c & 4095) == 0) tick(m_monitor);
+            if (c % kScanPerTick == 0) tick(m_monitor);
             if (grid[c] < 2) {
                 grid[c] = npos32;
                 continue;
             }
-            const std::int64_t row = static_cast<std::int64_t>(c) / m_width;
+            const std::int64_t row = static_cast<std::int64_t>(c) / width;
             const auto dt = static_cast<std::int32_t>(
-                (m_offset_of_row.empty() ? row : m_offset_of_row[static_cast<std::size_t>(row)]) * m_step);
-            const auto dp = static_cast<std::int32_t>(static_cast<std::int64_t>(c) % m_width - t.m_grid_pitch);
+                (m_offset_of_row.empty() ? row : m_offset_of_row[static_cast<std::size_t>(row)]) * step);
+            const auto dp = static_cast<std::int32_t>(static_cast<std::int64_t>(c) % width - half);
             t.m_vectors[k] = Vector{dt, dp};
-            t.m_vectors[t.negation(k)] = -Vector{dt, dp};
+            t.m_vectors[negation(kept, k)] = -Vector{dt, dp};
             counts[k] = grid[c];
             t.m_offsets[k] = cursor[k] = at;
             at += grid[c];
@@ -334,7 +356,7 @@ private:
         }
         for (std::size_t b = kept; b < lists; ++b) {
             t.m_offsets[b] = cursor[b] = at;
-            at += counts[t.negation(b)];
+            at += counts[negation(kept, b)];
         }
         t.m_offsets[lists] = at;
         return cursor;

@@ -151,7 +151,7 @@ public:
             if (r == npos32) return npos32;
             row = r;
         }
-        const std::uint32_t k = m_grid[cell(row, dp)];
+        const std::uint32_t k = m_grid[grid_index().cell(row, dp)];
         if (k == npos32 || !backward) return k;
         return static_cast<std::uint32_t>(negation(k));
     }
@@ -167,22 +167,38 @@ public:
 private:
     class Builder;  // mtp_table.cpp
 
-    // The index of the negation of Vector (or forward list) k on the fast path.
-    [[nodiscard]] std::size_t negation(std::size_t k) const noexcept { return 2 * m_forward - 1 - k; }
+    // The index of the negation of Vector (or forward list) k on the fast path, with
+    // `forward` forward Vectors.
+    [[nodiscard]] static constexpr std::size_t negation(std::size_t forward, std::size_t k) noexcept {
+        return 2 * forward - 1 - k;
+    }
+    [[nodiscard]] std::size_t negation(std::size_t k) const noexcept { return negation(m_forward, k); }
     // The packed form of a pair: positions below 2^16 fit two to a word.
     [[nodiscard]] static constexpr std::uint32_t pack(std::uint32_t origin, std::uint32_t target) noexcept {
         return origin << 16 | target;
     }
-    // The grid cell of the forward Vector (row, dp); row counts steps, or is a
-    // compressed row.
-    [[nodiscard]] std::size_t cell(std::int64_t row, std::int64_t dp) const noexcept {
-        return static_cast<std::size_t>(row * (2 * m_grid_pitch + 1) + dp + m_grid_pitch);
+    // How the grid is indexed, as values that a loop can keep in registers.
+    struct GridIndex {
+        const Point* points;
+        const std::uint32_t* steps;
+        const std::uint32_t* rows;  // nullptr: the row is the offset in steps itself
+        std::int64_t pitch;         // dpitch runs over -pitch .. pitch
+        // The cell of the forward Vector (row, dp).
+        [[nodiscard]] std::size_t cell(std::int64_t row, std::int64_t dp) const noexcept {
+            return static_cast<std::size_t>(row * (2 * pitch + 1) + dp + pitch);
+        }
+        // The cell of points[j] - points[i], i < j.
+        [[nodiscard]] std::size_t cell_between(std::uint32_t i, std::uint32_t j) const noexcept {
+            std::uint32_t row = steps[j] - steps[i];
+            if (rows != nullptr) row = rows[row];
+            return cell(row, std::int64_t{points[j].pitch} - points[i].pitch);
+        }
+    };
+    [[nodiscard]] GridIndex grid_index() const noexcept {
+        return {m_points.data(), m_steps.data(), m_grid_rows.empty() ? nullptr : m_grid_rows.data(), m_grid_pitch};
     }
-    // The grid cell of point(j) - point(i), i < j.
     [[nodiscard]] std::size_t cell_between(std::uint32_t i, std::uint32_t j) const noexcept {
-        std::uint32_t row = m_steps[j] - m_steps[i];
-        if (!m_grid_rows.empty()) row = m_grid_rows[row];
-        return cell(row, std::int64_t{m_points[j].pitch} - m_points[i].pitch);
+        return grid_index().cell_between(i, j);
     }
 
     std::vector<Point> m_points;           // the distinct Points, ascending

@@ -35,6 +35,35 @@ bool same_shape(const MtpTable& table, std::span<const std::uint32_t> a, std::sp
     return true;
 }
 
+// For every MTP, the MTP of the same shape whose translators it derives from: the first
+// of its shape. Without wrap-around the backward half mirrors the forward half (the MTP
+// of -v is the MTP of v moved by v), so only the forward half needs grouping.
+std::vector<std::uint32_t> shape_sources(const MtpTable& table) {
+    const std::size_t count = table.size();
+    const std::size_t grouped = table.negations_paired() ? table.forward_count() : count;
+    std::vector<std::uint32_t> source(count);
+    struct Slot {
+        std::uint64_t hash;
+        std::uint32_t member = npos32;  // npos32 marks an empty slot
+    };
+    std::vector<Slot> slots(table_capacity(grouped));
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t k = 0; k < grouped; ++k) {
+        const auto pattern = table.mtp(k);
+        const std::uint64_t h = shape_hash(table, pattern);
+        std::size_t s = mix64(h) & mask;
+        // Equal hashes of different shapes are all but impossible, but are kept apart.
+        while (slots[s].member != npos32 &&
+               !(slots[s].hash == h && same_shape(table, table.mtp(slots[s].member), pattern))) {
+            s = (s + 1) & mask;
+        }
+        if (slots[s].member == npos32) slots[s] = Slot{h, static_cast<std::uint32_t>(k)};
+        source[k] = slots[s].member;
+    }
+    for (std::size_t k = grouped; k < count; ++k) source[k] = source[table.partner(k)];
+    return source;
+}
+
 }  // namespace
 
 void ensure_records_fit(const MtpTable& table) {
@@ -44,32 +73,8 @@ void ensure_records_fit(const MtpTable& table) {
 std::vector<Tec> build_tecs(const MtpTable& table) {
     const std::size_t count = table.size();
     ensure_records_fit(table);
-    // Group the MTPs by shape; each shape's first member is computed, the rest derived.
-    // Without wrap-around the backward half mirrors the forward half (the MTP of -v is
-    // the MTP of v moved by v), so only the forward half needs grouping.
-    const std::size_t grouped = table.negations_paired() ? table.forward_count() : count;
-    std::vector<std::uint32_t> source(count);  // the member whose translators k derives from
-    {
-        struct Slot {
-            std::uint64_t hash;
-            std::uint32_t member = npos32;  // npos32 marks an empty slot
-        };
-        std::vector<Slot> slots(table_capacity(grouped));
-        const std::size_t mask = slots.size() - 1;
-        for (std::size_t k = 0; k < grouped; ++k) {
-            const auto pattern = table.mtp(k);
-            const std::uint64_t h = shape_hash(table, pattern);
-            std::size_t s = mix64(h) & mask;
-            // Equal hashes of different shapes are all but impossible, but are kept apart.
-            while (slots[s].member != npos32 &&
-                   !(slots[s].hash == h && same_shape(table, table.mtp(slots[s].member), pattern))) {
-                s = (s + 1) & mask;
-            }
-            if (slots[s].member == npos32) slots[s] = Slot{h, static_cast<std::uint32_t>(k)};
-            source[k] = slots[s].member;
-        }
-    }
-    for (std::size_t k = grouped; k < count; ++k) source[k] = source[table.partner(k)];
+    // Each shape's first member is computed, the rest derived.
+    const std::vector<std::uint32_t> source = shape_sources(table);
 
     const PointSet members(table.points(), table.pair_count());
     std::vector<TranslatorSet> translators(count);
