@@ -10,6 +10,7 @@
 
 #include "sia.hpp"
 #include "siatec.hpp"
+#include "translators.hpp"
 
 namespace motivra::sia::sweepline {
 
@@ -69,7 +70,7 @@ std::vector<Tec> build_tecs_from_mtps(std::span<const Point> dataset, bool restr
     std::vector<std::size_t> cursor;
     std::vector<Point> pattern;
     for (std::size_t k = 0; k < table.size(); ++k) {
-        points_at(table.points, table.mtp(k), pattern);
+        points_at(table.points(), table.mtp(k), pattern);
         std::vector<Vector> translators = sweep(dataset, pattern, restrict_dpitch_zero, cursor);
         if (translators.empty()) continue;
         records.emplace_back(pattern, std::move(translators));

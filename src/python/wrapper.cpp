@@ -190,20 +190,20 @@ private:
 Ref mtp_dict(const MtpTable& table) {
     const GcPause pause;
     std::vector<Ref> tuples;
-    tuples.reserve(table.points.size());
-    for (const Point& p : table.points) tuples.push_back(point_tuple(p));
+    tuples.reserve(table.points().size());
+    for (const Point& p : table.points()) tuples.push_back(point_tuple(p));
     // Sized for every key at once: no rehashing while it fills.
     Ref dict = check(_PyDict_NewPresized(static_cast<Py_ssize_t>(table.size())));
     // The keys come in runs of one dtick (each half is ascending), so runs share one int.
     Ref dtick;
     std::int32_t last = 0;
     for (std::size_t k = 0; k < table.size(); ++k) {
-        const auto origins = table.mtp(k);
+        const ListView origins = table.origins(k);  // read in every storage mode
         Ref list = check(PyList_New(static_cast<Py_ssize_t>(origins.size())));
         for (std::size_t i = 0; i < origins.size(); ++i) {
             PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), Py_NewRef(tuples[origins[i]].get()));
         }
-        const Vector v = table.vectors[k];
+        const Vector v = table.vector(k);
         if (!dtick || v.dtick != last) {
             dtick = check(PyLong_FromLong(v.dtick));
             last = v.dtick;
