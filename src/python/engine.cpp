@@ -174,7 +174,7 @@ void setup(PyObject*) {
     g_tec_type = reinterpret_cast<PyTypeObject*>(type.release());
 }
 
-constexpr ModuleSpec spec{"_engine", "The compression engine's native part.", functions, setup};
+constexpr ModuleLayout layout{"_engine", "The compression engine's native part.", functions, setup};
 
 }  // namespace
 
@@ -182,4 +182,4 @@ PyObject* panic_type() noexcept { return g_panic ? g_panic : PyExc_RuntimeError;
 
 }  // namespace motivra::sia::py
 
-PyMODINIT_FUNC PyInit__engine(void) { return motivra::sia::py::init_module<motivra::sia::py::spec>(); }
+PyMODINIT_FUNC PyInit__engine(void) { return motivra::sia::py::init_module<motivra::sia::py::layout>(); }

@@ -25,7 +25,7 @@ void setup(PyObject* module) {
     check(PyModule_AddObjectRef(module, "PanicException", g_panic));
 }
 
-constexpr ModuleSpec spec{"_core", "", module_functions, setup};
+constexpr ModuleLayout layout{"_core", "", module_functions, setup};
 
 }  // namespace
 
@@ -33,4 +33,4 @@ PyObject* panic_type() noexcept { return g_panic ? g_panic : PyExc_RuntimeError;
 
 }  // namespace motivra::sia::py
 
-PyMODINIT_FUNC PyInit__core(void) { return motivra::sia::py::init_module<motivra::sia::py::spec>(); }
+PyMODINIT_FUNC PyInit__core(void) { return motivra::sia::py::init_module<motivra::sia::py::layout>(); }

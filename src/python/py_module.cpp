@@ -18,14 +18,14 @@ void publish(PyObject* module, const char* name, Ref value) {
     check(PyObject_SetAttrString(module, name, value.get()));
 }
 
-int exec_module(PyObject* module, const ModuleSpec& spec) noexcept {
+int exec_module(PyObject* module, const ModuleLayout& layout) noexcept {
     PyObject* done = guard([&]() -> PyObject* {
         if (!PyModule_Check(module)) raise_cast_error(module, "module");
         Ref name = check(PyModule_GetNameObject(module));
-        for (PyMethodDef* def = spec.functions; def->ml_name; ++def) {
+        for (PyMethodDef* def = layout.functions; def->ml_name; ++def) {
             publish(module, def->ml_name, check(PyCFunction_NewEx(def, module, name.get())));
         }
-        spec.setup(module);
+        layout.setup(module);
         return Py_None;
     });
     return done ? 0 : -1;
