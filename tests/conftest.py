@@ -1,6 +1,7 @@
 """Fixtures, hypothesis strategies and helper objects shared by the tests."""
 
 import os
+import signal
 import sys
 from pathlib import Path
 
@@ -29,6 +30,16 @@ SIX = [(0, 60), (1, 62), (2, 64), (3, 60), (4, 62), (5, 64)]
 coords = st.one_of(st.integers(0, 6), st.integers(0, 6), st.integers(HALF - 3, HALF + 3), st.integers(TOP - 3, TOP))
 # Clusters far apart with no common step: few of the offsets up to the span occur.
 sparse = st.one_of(st.integers(0, 6), st.integers(997, 1003))
+
+
+def with_ctrl_c() -> None:
+    """Run in a child before it starts (Popen's preexec_fn): Ctrl-C back to its default.
+
+    A shell without job control starts background commands with SIGINT ignored, the
+    children inherit that, and Python then installs no KeyboardInterrupt handler; the
+    tests that interrupt a child must work wherever the suite itself was started.
+    """
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
 
 
 @st.composite

@@ -19,7 +19,7 @@ from motivra.sia_family.cli import main
 from motivra.sia_family.errors import MissingDependencyError
 from motivra.sia_family.results import Options
 
-from conftest import DATA
+from conftest import DATA, with_ctrl_c
 
 pytest.importorskip("pebble")
 mido = pytest.importorskip("mido")
@@ -162,7 +162,14 @@ def test_ctrl_c_keeps_what_is_done_and_a_second_run_completes_it(corpus):
         "-q",
     ]
     # In a session of its own, so that Ctrl-C reaches the whole group, workers too, as in a terminal.
-    run = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, start_new_session=True)
+    run = subprocess.Popen(
+        command,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        start_new_session=True,
+        preexec_fn=with_ctrl_c,
+    )
     small = ["corpus/a/gibbons.csv", "corpus/a/piece.csv", "corpus/b/piece.csv"]
     for _ in range(600):
         if all(os.path.exists(f"out/{name}.json") for name in small) or run.poll() is not None:

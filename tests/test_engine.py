@@ -19,7 +19,7 @@ from motivra.sia_family import (
 )
 
 import model
-from conftest import datasets, records
+from conftest import datasets, records, with_ctrl_c
 
 JKU = Path(__file__).resolve().parents[2] / "shared" / "data" / "jkupdd"
 
@@ -217,7 +217,9 @@ except KeyboardInterrupt:
 def test_sigint_interrupts_a_long_run(tmp_path, how, status, said):
     # -P: the child must import the installed package, not the source tree beside it.
     command = [sys.executable, "-P", "-c", LONG_RUN, how, str(tmp_path / "piece.csv")]
-    with subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True) as proc:
+    with subprocess.Popen(
+        command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, preexec_fn=with_ctrl_c
+    ) as proc:
         try:
             assert proc.stdout.readline().strip() == "running", proc.stderr.read()
             proc.send_signal(signal.SIGINT)
