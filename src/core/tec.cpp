@@ -352,41 +352,48 @@ std::string repr(const Tec& tec) {
     return out;
 }
 
-std::string summary(const Tec& tec, std::uint64_t indent) {
-    if (indent >= (std::uint64_t{1} << 63)) throw Panic("capacity overflow");
+namespace {
 
-    // Refuse at once a text whose indentation alone cannot fit: the prefixes of a deep
-    // tree grow with the depth. Rendered at pad p, a subtree writes p x lines(subtree)
-    // + deeper(subtree) bytes of prefix, where deeper() adds the 2 extra spaces per
-    // level below; both fold bottom-up, once per distinct record.
-    {
-        struct Extent {
-            std::size_t lines;
-            std::size_t deeper;
-        };
-        const Extent e = fold_tree<Extent>(tec, [](const Tec& node, std::vector<Extent>& kids) {
-            Extent x{node.is_leaf() ? std::size_t{3} : std::size_t{4}, 0};
-            for (const Extent& k : kids) {
-                x.lines = add_sat(x.lines, k.lines);
-                x.deeper = add_sat(x.deeper, add_sat(mul_sat(2, k.lines), k.deeper));
-            }
-            return x;
-        });
-        const std::size_t prefix_bytes = add_sat(mul_sat(static_cast<std::size_t>(indent), e.lines), e.deeper);
-        // The text is built here and then copied once into a Python string; every line
-        // holds some 20 bytes besides its prefix.
-        ensure_fits(mul_sat(add_sat(prefix_bytes, mul_sat(e.lines, 20)), 2));
-    }
-
-    // Coverage sizes and unit counts of every node, bottom-up in one pass, so that a
-    // covered set is computed once per node rather than once per ancestor. The same
-    // pass sizes the text exactly: every subtree's lines, the extra prefix bytes of its
-    // deeper levels, and its bytes besides the prefixes and newlines.
-    struct Metrics {
-        std::size_t covered;
-        std::uint64_t units;
+// Refuses at once a summary whose indentation alone cannot fit: the prefixes of a deep
+// tree grow with the depth. Rendered at pad p, a subtree writes p x lines(subtree) +
+// deeper(subtree) bytes of prefix, where deeper() adds the 2 extra spaces per level
+// below; both fold bottom-up, once per distinct record, before any covered set is built.
+void ensure_summary_prefixes_fit(const Tec& tec, std::uint64_t indent) {
+    struct Extent {
+        std::size_t lines;
+        std::size_t deeper;
     };
-    std::unordered_map<const Tec*, Metrics> metrics;
+    const Extent e = fold_tree<Extent>(tec, [](const Tec& node, std::vector<Extent>& kids) {
+        Extent x{node.is_leaf() ? std::size_t{3} : std::size_t{4}, 0};
+        for (const Extent& k : kids) {
+            x.lines = add_sat(x.lines, k.lines);
+            x.deeper = add_sat(x.deeper, add_sat(mul_sat(2, k.lines), k.deeper));
+        }
+        return x;
+    });
+    const std::size_t prefix_bytes = add_sat(mul_sat(static_cast<std::size_t>(indent), e.lines), e.deeper);
+    // The text is built and then copied once into a Python string; every line holds some
+    // 20 bytes besides its prefix.
+    ensure_fits(mul_sat(add_sat(prefix_bytes, mul_sat(e.lines, 20)), 2));
+}
+
+struct NodeMetrics {
+    std::size_t covered;
+    std::uint64_t units;
+};
+
+struct SummaryPlan {
+    std::unordered_map<const Tec*, NodeMetrics> metrics;
+    std::size_t length;  // of the whole text, exactly
+};
+
+// Coverage sizes and unit counts of every node, bottom-up in one pass, so that a covered
+// set is computed once per node rather than once per ancestor. The same pass sizes the
+// text exactly: every subtree's lines, the extra prefix bytes of its deeper levels, and
+// its bytes besides the prefixes and newlines. Only the sizes travel up: a child's set is
+// dropped once its parent's is built.
+SummaryPlan plan_summary(const Tec& tec, std::uint64_t indent) {
+    SummaryPlan plan;
     struct Partial {
         std::vector<Point> covered;
         std::uint64_t units;
@@ -407,23 +414,25 @@ std::string summary(const Tec& tec, std::uint64_t indent) {
         kids.clear();
         p.covered = covered_set(node, sets);
         const std::size_t covered = p.covered.size();
-        metrics[&node] = Metrics{covered, units};
+        plan.metrics[&node] = NodeMetrics{covered, units};
         std::size_t own = node.pattern.empty() ? 12 : 8 + points_length(node.pattern) + 14;
         own += vectors_length(node.translators);
         own += 18 + uint_length(covered);
         own += 21 + ratio_text(static_cast<double>(covered) / static_cast<double>(units)).size();
         if (!node.is_leaf()) own += 11;
         p.bytes = add_sat(p.bytes, own);
-        // Only the sizes travel up; a set that its parent no longer needs is dropped.
         return p;
     });
-    const std::size_t length = add_sat(add_sat(mul_sat(static_cast<std::size_t>(indent), whole.lines), whole.deeper),
-                                       add_sat(whole.bytes, whole.lines - 1));
-    // The text and then its copy in a Python string.
-    ensure_fits(mul_sat(length, 2));
+    plan.length = add_sat(add_sat(mul_sat(static_cast<std::size_t>(indent), whole.lines), whole.deeper),
+                          add_sat(whole.bytes, whole.lines - 1));
+    return plan;
+}
 
+// Writes the planned text, depth first with an explicit stack (a tree may be far deeper
+// than the C++ stack allows), each record at its parent's pad + 2.
+std::string render_summary(const Tec& tec, std::uint64_t indent, const SummaryPlan& plan) {
     std::string out;
-    out.reserve(length);
+    out.reserve(plan.length);
     bool first_line = true;
     auto line = [&](std::size_t pad) -> std::string& {
         if (!first_line) out.push_back('\n');
@@ -438,7 +447,7 @@ std::string summary(const Tec& tec, std::uint64_t indent) {
     };
     std::vector<Frame> stack;
     auto enter = [&](const Tec* node, std::size_t pad) {
-        const Metrics m = metrics.at(node);
+        const NodeMetrics m = plan.metrics.at(node);
         if (!node->pattern.empty()) {
             line(pad).append("pattern=");
             append_points(out, node->pattern);
@@ -464,8 +473,19 @@ std::string summary(const Tec& tec, std::uint64_t indent) {
             stack.pop_back();
         }
     }
-    if (out.size() != length) throw Panic("summary: text length miscounted");
+    if (out.size() != plan.length) throw Panic("summary: text length miscounted");
     return out;
+}
+
+}  // namespace
+
+std::string summary(const Tec& tec, std::uint64_t indent) {
+    if (indent >= (std::uint64_t{1} << 63)) throw Panic("capacity overflow");
+    ensure_summary_prefixes_fit(tec, indent);
+    const SummaryPlan plan = plan_summary(tec, indent);
+    // The text and then its copy in a Python string.
+    ensure_fits(mul_sat(plan.length, 2));
+    return render_summary(tec, indent, plan);
 }
 
 int compare(const SortKey& a, const SortKey& b) noexcept {
