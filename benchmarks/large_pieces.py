@@ -26,7 +26,6 @@ partitura in the interpreter that runs it (reading op. 132 takes about half a mi
 from __future__ import annotations
 
 import importlib
-import importlib.util
 import os
 import sys
 from pathlib import Path
@@ -60,17 +59,14 @@ def complete(folder: Path) -> bool:
 
 
 def _score_reader() -> Any:
-    """This package's read_score: the installed one, else the source tree's io.py
-    (which needs no compiled extension)."""
+    """This package's score reader, giving a score's points in MIDI pitch."""
     try:
-        from motivra.sia_family.io import read_score
-    except ImportError:
-        found = importlib.util.spec_from_file_location("sia_family_io", ROOT / "motivra" / "sia_family" / "io.py")
-        assert found is not None and found.loader is not None
-        module = importlib.util.module_from_spec(found)
-        found.loader.exec_module(module)
-        read_score = module.read_score
-    return read_score
+        from motivra.sia_family.io import import_score
+    except ImportError as e:
+        raise SystemExit(
+            f"error: the large pieces are read with motivra.sia_family, which {sys.executable} cannot import ({e})"
+        ) from None
+    return lambda path: import_score(path).points("midi")
 
 
 def _corpus_files() -> dict[str, Path]:
@@ -120,7 +116,7 @@ def generate(out: Path = DEFAULT_OUT) -> None:
     def header(title: str, rel: str, extra: str = "") -> str:
         return (
             f"# Beethoven, {title}{extra}: music21 corpus file beethoven/{rel},\n"
-            "# read with motivra.sia_family.io.read_score (MIDI pitch).\n"
+            "# read with motivra.sia_family.io.import_score (MIDI pitch).\n"
         )
 
     for stem, (rel, expected, title) in MOVEMENTS.items():
